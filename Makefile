@@ -1,0 +1,48 @@
+# Entry points: `make` builds every target, `make check` runs every test,
+# `make demo` shows each subsystem at work.  The build itself is Meson.
+
+BUILDS := host mips arm x86 asan
+PYTHON := /usr/bin/python3
+MESONFLAGS := -Dwerror=true
+
+all: build
+
+deps:
+	@tools/install-deps
+
+build: deps $(BUILDS:%=build/%/build.ninja)
+	@for b in $(BUILDS); do ninja -C build/$$b || exit 1; done
+
+build/root.ini:
+	@mkdir -p build
+	@printf "[constants]\nroot = '%s'\n" "$(CURDIR)" > $@
+
+build/host/build.ninja:
+	meson setup build/host $(MESONFLAGS)
+
+build/asan/build.ninja:
+	meson setup build/asan $(MESONFLAGS) -Db_sanitize=address,undefined -Db_lundef=false
+
+build/%/build.ninja: build/root.ini
+	meson setup build/$* $(MESONFLAGS) --cross-file build/root.ini --cross-file cross/$*.ini
+
+check: build
+	@rm -f build/*/meson-logs/testlog.json build/pytest.xml
+	@for b in $(BUILDS); do \
+		echo "== meson test: $$b"; \
+		meson test -C build/$$b --no-rebuild --print-errorlogs --num-processes 2 || true; \
+	done
+	@echo "== pytest"
+	@$(PYTHON) -m pytest tests --junitxml=build/pytest.xml || true
+	@$(PYTHON) tools/summary $(BUILDS)
+
+DEMO_BUILDS := host mips arm x86
+
+demo: deps $(DEMO_BUILDS:%=build/%/build.ninja)
+	@for b in $(DEMO_BUILDS); do ninja -C build/$$b >/dev/null || exit 1; done
+	@tools/demo
+
+clean:
+	rm -rf build
+
+.PHONY: all deps build check demo clean
