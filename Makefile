@@ -42,7 +42,11 @@ demo: deps $(DEMO_BUILDS:%=build/%/build.ninja)
 	@for b in $(DEMO_BUILDS); do ninja -C build/$$b >/dev/null || exit 1; done
 	@tools/demo
 
+# Benchmarks report ratios measured in one run; they are not tests.
+bench: build
+	@for b in bench/*/run; do [ -x "$$b" ] && "$$b"; done
+
 clean:
 	rm -rf build
 
-.PHONY: all deps build check demo clean
+.PHONY: all deps build check demo bench clean
