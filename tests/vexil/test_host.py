@@ -7,8 +7,7 @@ import subprocess
 
 import pytest
 
-from conftest import command
-from vexilhost import vexil  # noqa: F401 (fixture)
+from vexilhost import command, vexil  # noqa: F401 (fixture)
 
 
 def test_expressions(vexil):
