@@ -475,6 +475,9 @@ finish(int status)
 	release_values(stack);
 	for (auto &m : modules)
 		m.deinit();
+	for (auto &kv : namespaces)
+		delete kv.second;
+	namespaces.clear();
 	(void)fflush(stdout);
 	exit(status);
 }
