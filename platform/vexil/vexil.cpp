@@ -393,7 +393,7 @@ find_module(const std::string &name)
 }
 
 static void *
-bind(void *handle, const char *fmt, const char *name)
+module_symbol(void *handle, const char *fmt, const char *name)
 {
 	char sym[256];
 
@@ -433,9 +433,9 @@ open_module(const char *name)
 		warn("%s: %s", name, dlerror());
 		return nullptr;
 	}
-	version = (int *)bind(handle, "VXmodule_%s_api_version", name);
-	init = (int (*)(char *))bind(handle, "init_%s_module_ns", name);
-	deinit = (void (*)(void))bind(handle, "deinit_%s_module", name);
+	version = (int *)module_symbol(handle, "VXmodule_%s_api_version", name);
+	init = (int (*)(char *))module_symbol(handle, "init_%s_module_ns", name);
+	deinit = (void (*)(void))module_symbol(handle, "deinit_%s_module", name);
 	if (version == nullptr || init == nullptr || deinit == nullptr) {
 		warn("%s: %s does not export the module entry points", name, path.c_str());
 		(void)dlclose(handle);
@@ -532,22 +532,24 @@ static Value
 call_intrinsic(const Vexil_Intrin_Fun_Type *fun, std::vector<Value> &args, const Token &at)
 {
 	int slots[VX_MAX_INTRIN_ARGS];
-	size_t base, first, saved_floor;
+	size_t base, saved_floor;
 	int ret, overrun;
 
 	if (args.size() < fun->num_args)
 		fail(at, "%s: expects at least %u argument(s), %zu given", fun->name,
 		    fun->num_args, args.size());
-	first = args.size() - fun->num_args;
-	for (size_t k = 0; k < fun->num_args; k++) {
-		if (args[first + k].type != VX_INT_TYPE)
-			fail(at, "%s: argument %zu must be an integer", fun->name, first + k + 1);
-		slots[k] = args[first + k].i;
-	}
 	base = stack.size();
-	for (size_t k = 0; k < first; k++)
-		stack.push_back(args[k]);
+	for (auto &v : args)
+		stack.push_back(v);
 	args.clear(); /* the references now live on the stack */
+	for (size_t k = fun->num_args; k-- > 0;) {
+		size_t position = stack.size() - base;
+		Value v = stack.back();
+		stack.pop_back();
+		if (v.type != VX_INT_TYPE)
+			fail(at, "%s: argument %zu must be an integer", fun->name, position);
+		slots[k] = v.i;
+	}
 
 	saved_floor = stack_floor;
 	stack_floor = base;
