@@ -1,50 +1,13 @@
-"""What every pytest suite shares: where the builds are and how to run a
-program of a given build (natively, or under qemu-user for a cross build)."""
+"""Fixtures for every suite; the helpers themselves are in buildlib.py."""
 
 import os
-import subprocess
+import sys
 
 import pytest
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-RUN_TARGET = os.path.join(ROOT, 'tools', 'run-target')
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-# The cross targets each deliverable is built for; the host has them all.
-# Keep in step with cross_targets in the top-level meson.build.
-CROSS_TARGETS = {
-    'probes': ['mips', 'arm'],
-    'bcastd': ['mips'],
-    'bcast': ['mips'],
-    'vexil': ['mips'],
-    'fcntl-module': ['mips'],
-    'kerb': ['mips', 'arm', 'x86'],
-    'cplxcalc': ['mips', 'arm'],
-    'profcalc': ['mips', 'x86'],
-    'ccfacts': [],
-}
-
-
-def build_dir(target):
-    return os.path.join(ROOT, 'build', target)
-
-
-def targets_of(deliverable):
-    """The builds that must contain a deliverable: host first."""
-    return ['host'] + CROSS_TARGETS[deliverable]
-
-
-def command(target, program, *args):
-    """The argument vector that runs PROGRAM (a path) built for TARGET."""
-    if target in ('host', 'asan'):
-        return [program, *map(str, args)]
-    return [RUN_TARGET, target, program, *map(str, args)]
-
-
-def run(target, program, *args, **kwargs):
-    """Run a built program and capture its output as bytes."""
-    kwargs.setdefault('capture_output', True)
-    kwargs.setdefault('timeout', 120)
-    return subprocess.run(command(target, program, *args), **kwargs)
+from buildlib import ROOT  # noqa: E402
 
 
 def pytest_make_parametrize_id(config, val, argname):

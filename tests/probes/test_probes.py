@@ -7,7 +7,7 @@ import subprocess
 
 import pytest
 
-from conftest import build_dir, run, targets_of
+from buildlib import build_dir, run, targets_of
 
 TARGETS = targets_of('probes')
 CC = {'host': 'gcc', 'mips': 'mipsel-linux-gnu-gcc', 'arm': 'arm-linux-gnueabihf-gcc'}

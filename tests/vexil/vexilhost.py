@@ -2,26 +2,12 @@
 modules (and the test helpers beside this file's build output) on its
 module path, natively or under qemu-user."""
 
-import importlib.util
 import os
 import subprocess
 
 import pytest
 
-
-def _shared():
-    """tests/conftest.py, loaded by path: another suite's conftest may hold
-    the module name "conftest" by the time these tests are imported."""
-    path = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
-                        'conftest.py')
-    spec = importlib.util.spec_from_file_location('tests_shared_conftest', path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
-
-
-_conftest = _shared()
-build_dir, command, targets_of = _conftest.build_dir, _conftest.command, _conftest.targets_of
+from buildlib import build_dir, command, targets_of
 
 TARGETS = targets_of('vexil')
 
