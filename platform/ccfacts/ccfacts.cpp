@@ -308,7 +308,7 @@ first_error(const std::string &log)
 		std::string line = log.substr(i, end - i);
 		bool summary = line.find("returned 1 exit status") != std::string::npos ||
 		    line.find("linker command failed") != std::string::npos;
-		if (!summary && (line.find("error") != std::string::npos ||
+		if (!summary && (line.find("error:") != std::string::npos ||
 		    line.find("cannot find") != std::string::npos ||
 		    line.find("undefined reference") != std::string::npos))
 			return line;
@@ -723,7 +723,8 @@ parse_args(int argc, char *argv[])
 	const char *cc = nullptr, *cxx = nullptr, *dir = nullptr;
 	int ch;
 
-	while ((ch = getopt_long(argc, argv, "", longopts, nullptr)) != -1) {
+	opterr = 0;
+	while ((ch = getopt_long(argc, argv, ":", longopts, nullptr)) != -1) {
 		switch (ch) {
 		case 'c': cc = optarg; break;
 		case 'x': cxx = optarg; break;
@@ -745,7 +746,12 @@ parse_args(int argc, char *argv[])
 			break;
 		}
 		case 'J': json_output = true; break;
-		default: usage();
+		case ':':
+			fprintf(stderr, "ccfacts: %s needs an argument\n", argv[optind - 1]);
+			usage();
+		default:
+			fprintf(stderr, "ccfacts: unknown option %s\n", argv[optind - 1]);
+			usage();
 		}
 	}
 	if (optind != argc)
