@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 
 #include <dirent.h>
+#include <signal.h>
 #include <err.h>
 #include <fcntl.h>
 #include <getopt.h>
@@ -86,6 +87,7 @@ std::string workdir;
 bool json_output;
 size_t jobs = nprobes;
 build builds[nprobes];
+volatile sig_atomic_t interrupted;
 
 [[noreturn]] void
 usage()
@@ -176,6 +178,42 @@ remove_workdir()
 }
 
 void
+on_signal(int sig)
+{
+	interrupted = sig;
+}
+
+/*
+ * An interrupt reaches the compilers too; ccfacts waits for them, removes
+ * its directory and then dies of the same signal.
+ */
+void
+catch_signals()
+{
+	struct sigaction sa;
+
+	memset(&sa, 0, sizeof(sa));
+	sa.sa_handler = on_signal;
+	(void)sigemptyset(&sa.sa_mask);
+	for (int sig : { SIGINT, SIGTERM, SIGHUP })
+		if (sigaction(sig, &sa, nullptr) == -1)
+			err(1, "sigaction");
+}
+
+void
+die_if_interrupted()
+{
+	int sig = interrupted;
+
+	if (sig == 0)
+		return;
+	remove_workdir();
+	(void)signal(sig, SIG_DFL);
+	(void)raise(sig);
+	_exit(128 + sig);
+}
+
+void
 make_workdir()
 {
 	const char *tmp = getenv("TMPDIR");
@@ -253,13 +291,13 @@ run_builds()
 
 	size_t next = 0, running = 0;
 	while (next < order.size() || running > 0) {
-		while (next < order.size() && running < jobs) {
+		while (next < order.size() && running < jobs && interrupted == 0) {
 			start(order[next++]);
 			if (builds[order[next - 1]].pid > 0)
 				running++;
 		}
 		if (running == 0)
-			continue;
+			break;
 		int status;
 		pid_t pid = waitpid(-1, &status, 0);
 		if (pid == -1) {
@@ -273,21 +311,32 @@ run_builds()
 				running--;
 			}
 	}
+	die_if_interrupted();
 }
 
-std::string
-read_file(const std::string &path)
+/* The whole file; false with errno set when it cannot be read. */
+bool
+read_file(const std::string &path, std::string &data)
 {
-	std::string data;
+	data.clear();
 	int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
 	if (fd == -1)
-		return data;
+		return false;
 	char buf[65536];
 	ssize_t n;
-	while ((n = read(fd, buf, sizeof(buf))) > 0)
+	while ((n = read(fd, buf, sizeof(buf))) != 0) {
+		if (n == -1 && errno == EINTR)
+			continue;
+		if (n == -1) {
+			int saved = errno;
+			(void)close(fd);
+			errno = saved;
+			return false;
+		}
 		data.append(buf, static_cast<size_t>(n));
+	}
 	(void)close(fd);
-	return data;
+	return true;
 }
 
 /*
@@ -340,7 +389,8 @@ check_build(size_t i)
 	if (WIFEXITED(b.status) && WEXITSTATUS(b.status) == 0)
 		return;
 
-	std::string log = read_file(b.log);
+	std::string log;
+	(void)read_file(b.log, log);	/* without its log the status still tells */
 	std::string how = WIFEXITED(b.status)
 	    ? "status " + std::to_string(WEXITSTATUS(b.status))
 	    : "signal " + std::to_string(WTERMSIG(b.status));
@@ -553,9 +603,10 @@ read_all(facts &f)
 	for (size_t i = 0; i < nprobes; i++) {
 		if (skipped(i))
 			continue;
-		std::string data = read_file(builds[i].exe);
-		if (data.empty())
-			probe_failed(i, "cannot read the executable");
+		std::string data;
+		if (!read_file(builds[i].exe, data))
+			probe_failed(i, std::string("cannot read the executable: ") +
+			    strerror(errno));
 		std::string name = probes[i].name;
 		if (name == "link-probe")
 			no_other_strings(i, info_strings(i, data));
@@ -773,6 +824,7 @@ main(int argc, char *argv[])
 	facts f;
 
 	parse_args(argc, argv);
+	catch_signals();
 	make_workdir();
 	run_builds();
 	read_all(f);
