@@ -691,7 +691,7 @@ quoted(const std::string &s)
 		if (c == '"' || c == '\\') {
 			q += '\\';
 			q += static_cast<char>(c);
-		} else if (c < 0x20 || c >= 0x7f) {
+		} else if (c < 0x20 || c == 0x7f) {	/* UTF-8 passes through */
 			char buf[8];
 			(void)snprintf(buf, sizeof(buf), "\\u%04x", c);
 			q += buf;
