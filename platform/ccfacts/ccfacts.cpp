@@ -828,6 +828,7 @@ main(int argc, char *argv[])
 	make_workdir();
 	run_builds();
 	read_all(f);
+	remove_workdir();	/* before output that a closed pipe may cut short */
 	if (json_output)
 		print_json(f);
 	else
