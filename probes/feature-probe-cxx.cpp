@@ -23,6 +23,23 @@
 #define CXX11_SINCE(gcc) (__cplusplus >= 201103L && TOOL_SINCE(gcc, 30300))
 #define CXX14_SINCE(gcc) (__cplusplus > 201103L && TOOL_SINCE(gcc, 30400))
 
+// Two C++14 features that GCC 12 also accepts under -std=c++11, even with
+// -pedantic-errors: [[deprecated]], and the contextual conversion through
+// one of several conversion functions (taken as a fix to C++11).  Older
+// releases are not assumed to do so.
+#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 12
+# define GCC_CXX11_EXTRA (__cplusplus >= 201103L)
+#else
+# define GCC_CXX11_EXTRA 0
+#endif
+
+// Clang knows __func__ in every C++ dialect, without a pedantic diagnostic.
+#if defined(__clang__)
+# define CLANG_FUNC_ALWAYS 1
+#else
+# define CLANG_FUNC_ALWAYS 0
+#endif
+
 const char features[] =
 "\n"
 "CXX_FEATURE:"
@@ -61,7 +78,7 @@ const char features[] =
 #endif
 "cxx_attributes\n"
 "CXX_FEATURE:"
-#if CXX14_SINCE(40900)
+#if CXX14_SINCE(40900) || GCC_CXX11_EXTRA
 "1"
 #else
 "0"
@@ -89,7 +106,7 @@ const char features[] =
 #endif
 "cxx_constexpr\n"
 "CXX_FEATURE:"
-#if CXX14_SINCE(40900)
+#if CXX14_SINCE(40900) || GCC_CXX11_EXTRA
 "1"
 #else
 "0"
@@ -194,7 +211,7 @@ const char features[] =
 #endif
 "cxx_final\n"
 "CXX_FEATURE:"
-#if CXX11_SINCE(40300)
+#if CXX11_SINCE(40300) || CLANG_FUNC_ALWAYS
 "1"
 #else
 "0"

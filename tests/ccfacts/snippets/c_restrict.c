@@ -1,0 +1,5 @@
+void
+copy(int *restrict dst, const int *restrict src)
+{
+	*dst = *src;
+}

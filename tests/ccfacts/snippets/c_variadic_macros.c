@@ -1,0 +1,8 @@
+int report(const char *fmt, ...);
+#define REPORT(...) report(__VA_ARGS__)
+
+int
+f(void)
+{
+	return REPORT("%d", 1);
+}

@@ -1,0 +1,2 @@
+template <typename T> using ptr = T *;
+ptr<int> p = 0;

@@ -1,0 +1,1 @@
+struct alignas(8) S { int x; };

@@ -1,0 +1,1 @@
+[[deprecated]] void old_call();

@@ -1,0 +1,1 @@
+int f() { auto x = 1; return x; }

@@ -1,0 +1,2 @@
+constexpr int sq(int x) { return x * x; }
+int a[sq(2)];

@@ -1,0 +1,2 @@
+int i;
+decltype(i) j = 0;

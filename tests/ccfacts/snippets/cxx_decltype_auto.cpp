@@ -1,0 +1,2 @@
+int i;
+decltype(auto) j = i;

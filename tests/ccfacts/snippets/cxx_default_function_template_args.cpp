@@ -1,0 +1,2 @@
+template <typename T = int> T zero() { return T(); }
+int z = zero();

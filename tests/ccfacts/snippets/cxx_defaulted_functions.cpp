@@ -1,0 +1,1 @@
+struct S { S() = default; int v; };

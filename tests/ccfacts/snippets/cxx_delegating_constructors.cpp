@@ -1,0 +1,5 @@
+struct S {
+	int x;
+	S(int v) : x(v) {}
+	S() : S(0) {}
+};

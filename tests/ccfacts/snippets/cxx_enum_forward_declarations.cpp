@@ -1,0 +1,2 @@
+enum E : int;
+enum E : int { a, b };

@@ -1,0 +1,1 @@
+struct S { explicit operator bool() const { return true; } };

@@ -1,0 +1,3 @@
+template <typename T> class A { friend T; int secret; };
+class B {};
+A<B> a;

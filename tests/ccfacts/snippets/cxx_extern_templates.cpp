@@ -1,0 +1,2 @@
+template <typename T> struct X { T v; };
+extern template struct X<int>;

@@ -1,0 +1,1 @@
+const char *name() { return __func__; }

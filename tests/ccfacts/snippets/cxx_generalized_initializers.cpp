@@ -1,0 +1,3 @@
+#include <initializer_list>
+
+std::initializer_list<int> l = { 1, 2, 3 };

@@ -1,0 +1,1 @@
+int f() { return [](auto x) { return x; }(1); }

@@ -1,0 +1,3 @@
+struct B { B(int) {} };
+struct D : B { using B::B; };
+D d(1);

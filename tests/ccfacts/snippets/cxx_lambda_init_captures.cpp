@@ -1,0 +1,1 @@
+int f() { int a = 1; return [b = a]() { return b; }(); }

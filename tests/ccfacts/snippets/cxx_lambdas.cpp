@@ -1,0 +1,1 @@
+int f() { return [](int x) { return x + 1; }(1); }

@@ -1,0 +1,2 @@
+template <typename T> void g(T) {}
+void f() { struct L {}; g(L()); }

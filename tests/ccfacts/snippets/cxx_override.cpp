@@ -1,0 +1,2 @@
+struct B { virtual void f(); };
+struct D : B { void f() override; };

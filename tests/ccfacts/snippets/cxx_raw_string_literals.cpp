@@ -1,0 +1,1 @@
+const char *s = R"(a\b)";

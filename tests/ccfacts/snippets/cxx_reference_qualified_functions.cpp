@@ -1,0 +1,1 @@
+struct S { int f() & { return 1; } };

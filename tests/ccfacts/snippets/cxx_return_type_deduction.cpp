@@ -1,0 +1,1 @@
+auto f() { return 1; }

@@ -1,0 +1,2 @@
+template <typename T> struct A { T v; };
+A<A<int>> x;

@@ -1,0 +1,2 @@
+struct S { int m; };
+int n = sizeof(S::m);

@@ -1,0 +1,1 @@
+static_assert(sizeof(int) >= 2, "int has at least 16 bits");

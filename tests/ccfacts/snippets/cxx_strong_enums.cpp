@@ -1,0 +1,2 @@
+enum class C { a, b };
+C c = C::a;

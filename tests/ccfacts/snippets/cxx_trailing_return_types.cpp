@@ -1,0 +1,1 @@
+auto f() -> int { return 1; }

@@ -1,0 +1,2 @@
+const char16_t *s = u"x";
+const char32_t *t = U"x";

@@ -1,0 +1,3 @@
+// A union member with a non-trivial constructor.
+struct S { S() {} int v; };
+union U { S s; int i; U() {} };

@@ -1,0 +1,2 @@
+unsigned long long operator"" _k(unsigned long long v) { return v * 1000; }
+unsigned long long n = 2_k;

@@ -1,0 +1,2 @@
+template <typename T> const T zero = T(0);
+int z = zero<int>;
