@@ -115,3 +115,15 @@ def test_every_datagram_is_a_new_call(fresh):
         assert c.exchange(dg) == rw.accepted(rw.xid_of(dg), rw.SUCCESS)
         assert c.exchange(dg) == rw.accepted(rw.xid_of(dg), rw.SUCCESS)
     assert delivered(d, capture) == [b'\a\atwice\n', b'\a\atwice\n']
+
+
+def test_largest_message(fresh):
+    """The transport's buffer holds 8800 bytes: a text that fills it is
+    delivered whole, one longer arrives cut short and is refused."""
+    d, capture = fresh
+    fits = b''.join(b'%d' % (i % 10) for i in range(8800 - 40 - 4))
+    with d.client() as c:
+        assert c.rpc(*WALL, 2, rw.xdr_string(fits)).accept_stat == rw.SUCCESS
+        dg = rw.wall_call(fits + b'more')
+        assert c.exchange(dg) == rw.accepted(rw.xid_of(dg), rw.GARBAGE_ARGS)
+    assert delivered(d, capture) == [b'\a\a' + fits]
