@@ -170,10 +170,10 @@ serve(SVCXPRT *transp)
 			return;
 		dgramlen = recv(pfd.fd, &c, sizeof(c), MSG_PEEK | MSG_TRUNC);
 		if (dgramlen < 0) {
-			if (errno == EINTR || errno == EAGAIN ||
-			    errno == ECONNREFUSED)
-				continue;
-			return;
+			/* a pending socket error is reported once, then cleared */
+			if (errno == EBADF || errno == ENOTSOCK)
+				return;
+			continue;
 		}
 		svc_getreq_poll(&pfd, 1);
 		dgramlen = -1;
