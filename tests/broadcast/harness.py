@@ -22,9 +22,9 @@ import rpcwire
 _spec = importlib.util.spec_from_file_location(
     'tests_conftest', os.path.join(os.path.dirname(os.path.dirname(
         os.path.abspath(__file__))), 'conftest.py'))
-_top = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(_top)
-ROOT, build_dir, command, targets_of = _top.ROOT, _top.build_dir, _top.command, _top.targets_of
+top = importlib.util.module_from_spec(_spec)
+_spec.loader.exec_module(top)
+ROOT, build_dir, command, targets_of = top.ROOT, top.build_dir, top.command, top.targets_of
 
 WALL = '/usr/bin/wall'
 QEMU = {'mips': ('qemu-mipsel', '/usr/mipsel-linux-gnu')}
