@@ -27,8 +27,10 @@
 #include "wall.h"
 
 /*
- * Delivery children alive at once.  Each holds a shell and wall(1); calls
- * are unauthenticated, so without a bound a flood fills the process table.
+ * Delivery children alive at once.  Calls are unauthenticated, so without a
+ * bound a flood fills the process table.  Each delivery takes three
+ * processes (child, shell, wall) for the few milliseconds wall needs: 64 is
+ * ample for bursts from many senders and far below any process limit.
  */
 #define MAXKIDS	64
 
