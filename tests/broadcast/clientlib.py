@@ -36,21 +36,26 @@ def bcast_cmd(target, *args):
     return command(target, bcast_path(target), *args)
 
 
-def in_namespace(argv, private_tmp=False, hostname=None, setup=''):
+def in_namespace(argv, private_tmp=False, hostname=None, setup='', after=''):
     """Wrap ARGV so that it runs in a private mount namespace (with an empty
     /tmp of its own if asked) and, given HOSTNAME, a private UTS namespace
-    with that host name.  SETUP is shell run first inside."""
-    script = 'set -e\n' + setup + '\n'
+    with that host name.  SETUP is shell run first inside, AFTER once ARGV
+    has ended (the status stays that of ARGV)."""
+    script = 'set -e\n'
     flags = ['-m']
     if private_tmp:
         script += 'mount -t tmpfs tmpfs /tmp\n'
     if hostname is not None:
         flags.append('-u')
         script += 'hostname "$BCAST_HOSTNAME"\n'
-    script += 'exec "$@"\n'
-    env_argv = ['env', 'BCAST_HOSTNAME=' + (hostname or '')]
-    return env_argv + ['unshare', *flags, '--propagation', 'private',
-                       'sh', '-c', script, 'sh', *argv]
+    script += setup + '\n'
+    if after:
+        script += 'set +e\n"$@"\nrc=$?\n%s\nexit $rc\n' % after
+    else:
+        script += 'exec "$@"\n'
+    return ['env', 'BCAST_HOSTNAME=' + (hostname or ''),
+            'unshare', *flags, '--propagation', 'private',
+            'sh', '-c', script, 'sh', *map(str, argv)]
 
 
 def tz_for(hour, minute, second=30, now=None):
@@ -89,6 +94,13 @@ def pmap(proc, port):
     return result
 
 
+def unregister():
+    """Remove any mapping of (100008, 1), also one that a killed daemon
+    left behind under another owner (root may remove every mapping)."""
+    subprocess.run(['rpcinfo', '-d', str(WALLPROG), str(WALLVERS)],
+                   capture_output=True)
+
+
 class FakeServer:
     """Program 100008 on a loopback UDP port, registered with rpcbind.
     It records every call datagram (procedure, raw argument); when
@@ -106,7 +118,7 @@ class FakeServer:
         self.thread = threading.Thread(target=self._serve, daemon=True)
 
     def __enter__(self):
-        pmap(PMAPPROC_UNSET, 0)
+        unregister()
         assert pmap(PMAPPROC_SET, self.port) == 1
         self.thread.start()
         return self
@@ -114,7 +126,7 @@ class FakeServer:
     def __exit__(self, *exc):
         self.done = True
         self.thread.join()
-        pmap(PMAPPROC_UNSET, 0)
+        unregister()
         self.sock.close()
 
     def _serve(self):
