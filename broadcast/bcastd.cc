@@ -1,0 +1,268 @@
+/*
+ * bcastd: the remote broadcast daemon.  Answers WALLPROG calls over UDP and
+ * shows each message on every terminal of this host through wall(1).
+ *
+ * Started by inetd (a socket on descriptor 0) it serves one call and exits;
+ * started by hand it registers with the portmapper and serves until killed.
+ */
+#include <sys/types.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <netinet/in.h>
+
+#include <rpc/rpc.h>
+#include <rpc/pmap_clnt.h>
+
+#include <errno.h>
+#include <poll.h>
+#include <pwd.h>
+#include <grp.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include "wall.h"
+
+/*
+ * Delivery children alive at once.  Each holds a shell and wall(1); calls
+ * are unauthenticated, so without a bound a flood fills the process table.
+ */
+#define MAXKIDS	64
+
+static int from_inetd = 1;
+static int nodaemon = 0;
+static unsigned int retval;
+static volatile sig_atomic_t nkids;	/* delivery children not yet reaped */
+static ssize_t dgramlen = -1;		/* length of the datagram being served */
+
+static void possess(void);
+static void killkids(int);
+static void serve(SVCXPRT *);
+static void wallprog_1(struct svc_req *, SVCXPRT *);
+static void *wallproc_wall_1(char **, struct svc_req *);
+static bool_t xdr_message(XDR *, char **);
+
+/* The library takes every filter through one variadic pointer type. */
+#define XDRPROC(f)	reinterpret_cast<xdrproc_t>(reinterpret_cast<void (*)(void)>(f))
+
+int
+main(int argc, char *argv[])
+{
+	struct sockaddr_in sin;
+	socklen_t len = sizeof(sin);
+	struct passwd *pw;
+	SVCXPRT *transp;
+	int sock = 0, proto = 0, s;
+
+	if (argc == 2 && strcmp(argv[1], "-n") == 0)
+		nodaemon = 1;
+	if (argc > 1 && !nodaemon) {
+		printf("usage: %s [-n]\n", argv[0]);
+		exit(1);
+	}
+
+	/* Anyone may send us text to run wall(1) on: never do that as root. */
+	if (getuid() == 0 || geteuid() == 0) {
+		if ((pw = getpwnam("nobody")) != NULL) {
+			(void)initgroups(pw->pw_name, pw->pw_gid);
+			(void)setgid(pw->pw_gid);
+			(void)setuid(pw->pw_uid);
+		}
+		(void)seteuid(0);	/* must fail once root is gone */
+		if (getuid() == 0 || geteuid() == 0) {
+			syslog(LOG_CRIT, "can't drop root privileges");
+			exit(1);
+		}
+	}
+
+	/* inetd hands us the service socket on descriptor 0. */
+	if (getsockname(0, (struct sockaddr *)&sin, &len) < 0) {
+		from_inetd = 0;
+		sock = RPC_ANYSOCK;
+		proto = IPPROTO_UDP;
+	}
+
+	if (!from_inetd) {
+		if (!nodaemon)
+			possess();
+		(void)pmap_unset(WALLPROG, WALLVERS);
+		if ((s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP)) < 0) {
+			perror("socket");
+			exit(1);
+		}
+		memset(&sin, 0, sizeof(sin));
+		sin.sin_family = AF_INET;
+		if (bind(s, (struct sockaddr *)&sin, sizeof(sin)) < 0) {
+			perror("bind");
+			exit(1);
+		}
+		len = sizeof(sin);
+		if (getsockname(s, (struct sockaddr *)&sin, &len) != 0) {
+			perror("getsockname");
+			exit(1);
+		}
+		(void)pmap_set(WALLPROG, WALLVERS, IPPROTO_UDP, ntohs(sin.sin_port));
+		if (dup2(s, 0) < 0) {
+			perror("dup2");
+			exit(1);
+		}
+		(void)pmap_unset(WALLPROG, WALLVERS);
+	}
+
+	(void)signal(SIGCHLD, killkids);
+
+	if ((transp = svcudp_create(sock)) == NULL) {
+		fprintf(stderr, "cannot create udp service.\n");
+		exit(1);
+	}
+	if (!svc_register(transp, WALLPROG, WALLVERS, wallprog_1, proto)) {
+		fprintf(stderr, "unable to register (WALLPROG, WALLVERS, udp).\n");
+		exit(1);
+	}
+	serve(transp);
+	fprintf(stderr, "svc_run returned\n");
+	exit(1);
+}
+
+static void
+possess(void)
+{
+	(void)daemon(0, 0);
+}
+
+static void
+killkids(int signo)
+{
+	int save_errno = errno;
+
+	(void)signo;
+	while (wait4(-1, NULL, WNOHANG, NULL) > 0)
+		nkids--;
+	errno = save_errno;
+}
+
+/*
+ * The RPC loop.  The UDP transport decodes from its whole receive buffer,
+ * not from the bytes that arrived, so learn each datagram's true length
+ * before the library reads it; xdr_message holds the argument to it.
+ */
+static void
+serve(SVCXPRT *transp)
+{
+	struct pollfd pfd;
+	char c;
+	int n;
+
+	pfd.fd = transp->xp_fd;
+	pfd.events = POLLIN;
+	for (;;) {
+		if ((n = poll(&pfd, 1, -1)) < 0) {
+			if (errno == EINTR)
+				continue;
+			return;
+		}
+		if (n == 0)
+			continue;
+		if (pfd.revents & POLLNVAL)
+			return;
+		dgramlen = recv(pfd.fd, &c, sizeof(c), MSG_PEEK | MSG_TRUNC);
+		if (dgramlen < 0) {
+			if (errno == EINTR || errno == EAGAIN ||
+			    errno == ECONNREFUSED)
+				continue;
+			return;
+		}
+		svc_getreq_poll(&pfd, 1);
+		dgramlen = -1;
+	}
+}
+
+static void
+wallprog_1(struct svc_req *rqstp, SVCXPRT *transp)
+{
+	char *msg;
+	void *result;
+
+	switch (rqstp->rq_proc) {
+	case WALLPROC_NULL:
+		(void)svc_sendreply(transp, XDRPROC(xdr_void), NULL);
+		break;
+	case WALLPROC_WALL:
+		msg = NULL;
+		if (!svc_getargs(transp, XDRPROC(xdr_message), &msg)) {
+			svcerr_decode(transp);
+			break;
+		}
+		result = wallproc_wall_1(&msg, rqstp);
+		if (result != NULL &&
+		    !svc_sendreply(transp, XDRPROC(xdr_void), result))
+			svcerr_systemerr(transp);
+		if (!svc_freeargs(transp, XDRPROC(xdr_message), &msg)) {
+			fprintf(stderr, "unable to free arguments\n");
+			exit(1);
+		}
+		break;
+	default:
+		svcerr_noproc(transp);
+		break;
+	}
+	if (from_inetd)
+		exit(0);
+}
+
+/*
+ * The message: an XDR string that must lie wholly inside the datagram.
+ * Checking its extent before decoding also keeps a forged length from
+ * allocating memory that no datagram could fill.
+ */
+static bool_t
+xdr_message(XDR *xdrs, char **objp)
+{
+	u_int pos, len;
+	long long need;
+
+	if (xdrs->x_op == XDR_DECODE) {
+		pos = XDR_GETPOS(xdrs);
+		if (dgramlen < 0 || pos + 4LL > dgramlen)
+			return FALSE;
+		if (!xdr_u_int(xdrs, &len) || !XDR_SETPOS(xdrs, pos))
+			return FALSE;
+		need = pos + 4LL + ((len + 3LL) & ~3LL);
+		if (need > dgramlen)
+			return FALSE;
+	}
+	return xdr_wrapstring(xdrs, objp);
+}
+
+static void *
+wallproc_wall_1(char **msg, struct svc_req *rqstp)
+{
+	sigset_t chld, omask;
+	FILE *pfp;
+	pid_t pid;
+
+	(void)rqstp;
+	retval++;
+	/* Past the bound the message is dropped, as when fork fails. */
+	if (nkids >= MAXKIDS)
+		return &retval;
+
+	/* killkids must not run while the count changes. */
+	(void)sigemptyset(&chld);
+	(void)sigaddset(&chld, SIGCHLD);
+	(void)sigprocmask(SIG_BLOCK, &chld, &omask);
+	if ((pid = fork()) > 0)
+		nkids++;
+	(void)sigprocmask(SIG_SETMASK, &omask, NULL);
+	if (pid != 0)
+		return &retval;
+
+	if ((pfp = popen("/usr/bin/wall -n", "w")) == NULL)
+		_exit(0);
+	(void)fprintf(pfp, "\a\a%s", *msg);
+	(void)pclose(pfp);
+	_exit(0);
+}

@@ -1,0 +1,419 @@
+"""Real surroundings for the broadcast programs: a stand-in for wall(1) that
+keeps what it reads, private mount and network namespaces, a test socket on
+/dev/log, pseudo-terminals in a private utmp, openbsd-inetd, and a handle
+on a running bcastd."""
+
+import glob
+import os
+import pty
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import tempfile
+import time
+import importlib.util
+
+import rpcwire
+
+# The suite-wide conftest, loaded by path: beside this folder's own
+# conftest, the plain name "conftest" may be either of the two.
+_spec = importlib.util.spec_from_file_location(
+    'tests_conftest', os.path.join(os.path.dirname(os.path.dirname(
+        os.path.abspath(__file__))), 'conftest.py'))
+_top = importlib.util.module_from_spec(_spec)
+_spec.loader.exec_module(_top)
+ROOT, build_dir, command, targets_of = _top.ROOT, _top.build_dir, _top.command, _top.targets_of
+
+WALL = '/usr/bin/wall'
+QEMU = {'mips': ('qemu-mipsel', '/usr/mipsel-linux-gnu')}
+
+
+def program(target, name):
+    return os.path.join(build_dir(target), 'broadcast', name)
+
+
+def direct_command(target, prog, *args):
+    """Like conftest.command, but starts qemu itself rather than through a
+    shell script: a shell would give up a set-user-ID identity."""
+    if target not in QEMU:
+        return command(target, prog, *args)
+    qemu, prefix = QEMU[target]
+    lib = os.path.join(ROOT, 'build', 'sysroot-mipsel', 'usr', 'lib', 'mipsel-linux-gnu')
+    return [qemu, '-L', prefix, '-E', 'LD_LIBRARY_PATH=' + lib, prog, *map(str, args)]
+
+
+def wait_until(predicate, timeout=10.0, step=0.02):
+    """Poll PREDICATE until it returns something true; return that, or the
+    last false value after TIMEOUT seconds."""
+    end = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value or time.monotonic() > end:
+            return value
+        time.sleep(step)
+
+
+def namespaced(argv, binds=(), net=False):
+    """ARGV run in a private mount namespace (and network namespace when
+    NET) with each (source, target) bind-mounted first."""
+    script = ''.join('mount --bind "$%d" "$%d" && ' % (2 * i + 1, 2 * i + 2)
+                     for i in range(len(binds)))
+    script += 'shift %d && exec "$@"' % (2 * len(binds))
+    flags = ['-m', '-n'] if net else ['-m']
+    pairs = [p for b in binds for p in b]
+    return ['unshare', *flags, '/bin/sh', '-c', script, 'sh', *pairs, *argv]
+
+
+def world_dir(prefix):
+    """A fresh directory that the unprivileged delivery child can use."""
+    d = tempfile.mkdtemp(prefix=prefix, dir='/tmp')
+    os.chmod(d, 0o777)
+    return d
+
+
+class Capture:
+    """A stand-in for wall(1).  Each run keeps its standard input and its
+    identity (the Uid/Gid/Groups lines of its status) and its arguments.
+    While a gate is held, each run waits at it before reading its input."""
+
+    SCRIPT = r'''#!/bin/sh
+d=%s
+f=$(mktemp "$d/w.XXXXXXXX") || exit 1
+{ grep -E '^(Uid|Gid|Groups):' /proc/$$/status; echo "Args: $*"; } > "$f.who"
+[ -p "$d/gate" ] && { : < "$d/gate"; } 2>/dev/null
+cat > "$f"
+mv "$f" "$f.msg"
+'''
+
+    def __init__(self):
+        self.dir = world_dir('wallcap.')
+        self.script = os.path.join(self.dir, 'wall')
+        with open(self.script, 'w') as f:
+            f.write(self.SCRIPT % self.dir)
+        os.chmod(self.script, 0o755)
+        self.gate = os.path.join(self.dir, 'gate')
+
+    def bind(self):
+        return (self.script, WALL)
+
+    def started(self):
+        return len(glob.glob(os.path.join(self.dir, 'w.*.who')))
+
+    def messages(self):
+        """Bytes of every finished run."""
+        return [open(p, 'rb').read() for p in sorted(glob.glob(os.path.join(self.dir, 'w.*.msg')))]
+
+    def runs(self):
+        """(bytes, identity) of every finished run; identity maps Uid, Gid
+        (lists of real, effective, saved, fs), Groups and Args."""
+        out = []
+        for p in sorted(glob.glob(os.path.join(self.dir, 'w.*.msg'))):
+            who = {}
+            for line in open(p[:-4] + '.who'):
+                key, _, value = line.partition(':')
+                who[key] = value.split()
+            out.append((open(p, 'rb').read(), who))
+        return out
+
+    def wait_for(self, n, timeout=20.0):
+        return wait_until(lambda: len(self.messages()) >= n, timeout)
+
+    def wait_for_text(self, data, timeout=20.0):
+        return wait_until(lambda: data in self.messages(), timeout)
+
+    def clear(self):
+        for p in glob.glob(os.path.join(self.dir, 'w.*')):
+            os.unlink(p)
+
+    def hold(self):
+        os.mkfifo(self.gate, 0o666)
+        os.chmod(self.gate, 0o666)
+
+    def release(self):
+        # Every run waiting at the gate has it open for reading; opening it
+        # for writing lets them all through, and with the name gone first
+        # no later run can block on it.
+        fd = os.open(self.gate, os.O_WRONLY | os.O_NONBLOCK) if self.started() else None
+        os.unlink(self.gate)
+        if fd is not None:
+            os.close(fd)
+
+    def cleanup(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def children(pid):
+    """{child pid: state letter} of the direct children of PID."""
+    kids = {}
+    for stat in glob.glob('/proc/[0-9]*/stat'):
+        try:
+            text = open(stat).read()
+        except OSError:
+            continue
+        fields = text[text.rindex(')') + 2:].split()
+        if int(fields[1]) == pid:
+            kids[int(stat.split('/')[2])] = fields[0]
+    return kids
+
+
+def udp_pids(port):
+    """Processes holding a UDP socket bound to PORT."""
+    inodes = set()
+    for table in ('/proc/net/udp', '/proc/net/udp6'):
+        try:
+            lines = open(table).read().splitlines()[1:]
+        except OSError:
+            continue
+        for line in lines:
+            f = line.split()
+            if int(f[1].split(':')[1], 16) == port:
+                inodes.add(f[9])
+    pids = set()
+    for fd in glob.glob('/proc/[0-9]*/fd/*'):
+        try:
+            link = os.readlink(fd)
+        except OSError:
+            continue
+        m = re.match(r'socket:\[(\d+)\]', link)
+        if m and m.group(1) in inodes:
+            pids.add(int(fd.split('/')[2]))
+    return pids
+
+
+def rss_kib(pid):
+    for line in open('/proc/%d/status' % pid):
+        if line.startswith('VmRSS:'):
+            return int(line.split()[1])
+    return 0
+
+
+def unregister():
+    """Remove any mapping of the broadcast program (as root)."""
+    subprocess.run(['rpcinfo', '-d', str(rpcwire.WALLPROG), str(rpcwire.WALLVERS)],
+                   capture_output=True)
+
+
+def rpcinfo_ports():
+    """UDP ports that `rpcinfo -p` lists for program 100008 version 1."""
+    out = subprocess.run(['rpcinfo', '-p'], capture_output=True, text=True).stdout
+    return [int(f[3]) for f in (l.split() for l in out.splitlines())
+            if len(f) >= 4 and f[0] == '100008' and f[1] == '1' and f[2] == 'udp']
+
+
+def kill_group(pid):
+    for sig in (signal.SIGTERM, signal.SIGKILL):
+        try:
+            os.killpg(pid, sig)
+        except OSError:
+            return
+        if sig == signal.SIGTERM:
+            time.sleep(0.05)
+
+
+class Daemon:
+    """A bcastd of one build, started in its own session (so that it and
+    its delivery children can be killed together), after PREFIX (such as
+    setpriv) inside the namespace.
+
+    stdin: 'socket' (inetd mode: a loopback UDP socket the test keeps the
+    address of), 'closed', 'tty', 'file', 'devnull'.  binds: bind mounts
+    for a private mount namespace (the capture stand-in for wall)."""
+
+    def __init__(self, target, args=('-n',), stdin='devnull', binds=(), net=False,
+                 prefix=(), preexec=None, direct=False, stderr=subprocess.PIPE):
+        self.target = target
+        self.port = None
+        self.proc = None
+        self.inetd_sock = None
+        self.detached = None
+        self._tty = None
+        prog = program(target, 'bcastd')
+        argv = [*prefix, *(direct_command if direct else command)(target, prog, *args)]
+        if binds or net:
+            argv = namespaced(argv, binds, net)
+        stdin_obj, close0 = self._stdin(stdin)
+
+        def setup():
+            if close0:
+                os.close(0)
+            if preexec:
+                preexec()
+        self.proc = subprocess.Popen(argv, stdin=stdin_obj, stdout=subprocess.PIPE,
+                                     stderr=stderr, start_new_session=True,
+                                     preexec_fn=setup)
+        if stdin == 'socket':
+            self.inetd_sock.close()
+            self.inetd_sock = None
+        elif hasattr(stdin_obj, 'close'):
+            stdin_obj.close()
+        if self._tty is not None:
+            os.close(self._tty[1])
+
+    def _stdin(self, kind):
+        if kind == 'socket':
+            self.inetd_sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+            self.inetd_sock.bind(('127.0.0.1', 0))
+            self.port = self.inetd_sock.getsockname()[1]
+            return self.inetd_sock.fileno(), False
+        if kind == 'closed':
+            return None, True
+        if kind == 'tty':
+            self._tty = pty.openpty()
+            self.tty_master = self._tty[0]
+            return self._tty[1], False
+        if kind == 'file':
+            f = tempfile.TemporaryFile()
+            return f, False
+        if kind == 'devnull':
+            return subprocess.DEVNULL, False
+        raise ValueError(kind)
+
+    def answering_port(self, timeout=20.0):
+        """Wait for the portmapper to name a port where a null call is
+        answered (start-up briefly maps its first socket, never read)."""
+        def probe():
+            try:
+                port = rpcwire.getport(rpcwire.WALLPROG, rpcwire.WALLVERS)
+            except OSError:
+                return None
+            if port and self.proc.poll() is None or port and self.detached:
+                with rpcwire.Client(port, timeout=0.5) as c:
+                    if c.null() is not None:
+                        return port
+            return None
+        self.port = wait_until(probe, timeout, 0.05)
+        return self.port
+
+    def pid(self):
+        return self.detached if self.detached else self.proc.pid
+
+    def settle(self, timeout=30.0):
+        """Wait until every delivery child has finished (deliveries have
+        no fixed order, so only this says that all have landed)."""
+        return wait_until(lambda: not children(self.pid()), timeout)
+
+    def client(self, timeout=5.0):
+        return rpcwire.Client(self.port, timeout=timeout)
+
+    def wait(self, timeout=20.0):
+        """Exit status, or None while it still runs after TIMEOUT."""
+        try:
+            return self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def stop(self):
+        if self.detached:
+            kill_group(self.detached)
+        if self.proc is not None:
+            if self.proc.poll() is None:
+                kill_group(self.proc.pid)
+            self.proc.wait()
+            for f in (self.proc.stdout, self.proc.stderr):
+                if f:
+                    f.close()
+        if self.inetd_sock:
+            self.inetd_sock.close()
+        if self._tty is not None:
+            os.close(self._tty[0])
+            self._tty = None
+
+
+class LogSocket:
+    """A datagram socket that collects what syslog(3) sends to /dev/log.
+    Where the machine has no /dev/log the socket is bound there and removed
+    afterwards; otherwise it is bound privately and bind() gives the mount
+    that shadows /dev/log inside the test's namespace."""
+
+    PATH = '/dev/log'
+
+    def __init__(self):
+        self.dir = tempfile.mkdtemp(prefix='devlog.')
+        self.path = self.PATH if not os.path.exists(self.PATH) else os.path.join(self.dir, 'log')
+        self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        self.sock.bind(self.path)
+        os.chmod(self.path, 0o666)
+        self.sock.setblocking(False)
+
+    def bind(self):
+        return () if self.path == self.PATH else ((self.path, self.PATH),)
+
+    def records(self):
+        out = []
+        while True:
+            try:
+                out.append(self.sock.recv(4096))
+            except BlockingIOError:
+                return out
+
+    def close(self):
+        self.sock.close()
+        if self.path == self.PATH:
+            os.unlink(self.PATH)
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+class Terminal:
+    """A pseudo-terminal registered in a private utmp as a login of root,
+    writable by everyone so that an unprivileged wall can reach it."""
+
+    def __init__(self):
+        self.master, self.slave = pty.openpty()
+        self.name = os.ttyname(self.slave)
+        os.chmod(self.name, 0o666)
+        self.dir = world_dir('utmp.')
+        line = self.name[len('/dev/'):]
+        text = ('[7] [%05d] [%-4s] [%-32s] [%-32s] [%-256s] [%-15s] [%s]\n'
+                % (os.getpid(), line[-4:], 'root', line, '', '0.0.0.0',
+                   time.strftime('%Y-%m-%dT%H:%M:%S,000000+00:00', time.gmtime())))
+        utmp = os.path.join(self.dir, 'utmp')
+        with open(utmp, 'wb') as f:
+            subprocess.run(['utmpdump', '-r'], input=text.encode(), stdout=f,
+                           stderr=subprocess.DEVNULL, check=True)
+        os.chmod(utmp, 0o644)
+
+    def bind(self):
+        """Shadow /run with a directory that holds only this utmp."""
+        return (self.dir, '/run')
+
+    def read(self, until, timeout=10.0):
+        """Bytes from the master side until UNTIL appears (or time runs out)."""
+        data = b''
+        end = time.monotonic() + timeout
+        os.set_blocking(self.master, False)
+        while until not in data and time.monotonic() < end:
+            try:
+                data += os.read(self.master, 4096)
+            except BlockingIOError:
+                time.sleep(0.02)
+        return data
+
+    def close(self):
+        os.close(self.master)
+        os.close(self.slave)
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+class Inetd:
+    """openbsd-inetd in the foreground with one rpc/udp entry for bcastd."""
+
+    def __init__(self, target, binds=()):
+        self.dir = tempfile.mkdtemp(prefix='inetd.')
+        prog = program(target, 'bcastd')
+        argv = command(target, prog)
+        conf = os.path.join(self.dir, 'inetd.conf')
+        with open(conf, 'w') as f:
+            f.write('walld/1 dgram rpc/udp wait root %s %s\n'
+                    % (argv[0], ' '.join([os.path.basename(argv[0])] + argv[1:])))
+        self.proc = subprocess.Popen(namespaced(['inetd', '-d', conf], binds),
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.PIPE, start_new_session=True)
+
+    def stop(self):
+        if self.proc.poll() is None:
+            kill_group(self.proc.pid)
+        self.proc.wait()
+        self.proc.stderr.close()
+        shutil.rmtree(self.dir, ignore_errors=True)

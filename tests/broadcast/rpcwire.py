@@ -1,0 +1,158 @@
+"""ONC RPC over UDP by hand (RFC 5531 messages, RFC 4506 encoding, RFC 1833
+portmapper), so that tests see and build every byte themselves."""
+
+import itertools
+import os
+import socket
+import struct
+
+WALLPROG, WALLVERS = 100008, 1
+PMAPPROG, PMAPVERS, PMAPPROC_GETPORT = 100000, 2, 3
+IPPROTO_UDP = 17
+
+CALL, REPLY = 0, 1
+MSG_ACCEPTED, MSG_DENIED = 0, 1
+SUCCESS, PROG_UNAVAIL, PROG_MISMATCH, PROC_UNAVAIL, GARBAGE_ARGS, SYSTEM_ERR = range(6)
+AUTH_NONE = 0
+
+_xids = itertools.count(int.from_bytes(os.urandom(3), 'big') << 8)
+
+
+def next_xid():
+    return next(_xids) & 0xffffffff
+
+
+def u32(n):
+    return struct.pack('>I', n & 0xffffffff)
+
+
+def xdr_string(data):
+    """An XDR string<>: length, bytes, zero padding to a multiple of four."""
+    if isinstance(data, str):
+        data = data.encode()
+    return u32(len(data)) + data + b'\0' * (-len(data) % 4)
+
+
+def call(prog, vers, proc, args=b'', xid=None):
+    """A call message with null credentials and verifier."""
+    xid = next_xid() if xid is None else xid
+    return (u32(xid) + u32(CALL) + u32(2) + u32(prog) + u32(vers) + u32(proc)
+            + u32(AUTH_NONE) + u32(0) + u32(AUTH_NONE) + u32(0) + args)
+
+
+def wall_call(text, xid=None):
+    return call(WALLPROG, WALLVERS, 2, xdr_string(text), xid)
+
+
+def null_call(xid=None):
+    return call(WALLPROG, WALLVERS, 0, b'', xid)
+
+
+def accepted(xid, stat, body=b''):
+    """The exact bytes of an accepted reply with a null verifier."""
+    return u32(xid) + u32(REPLY) + u32(MSG_ACCEPTED) + u32(AUTH_NONE) + u32(0) + u32(stat) + body
+
+
+def xid_of(datagram):
+    return struct.unpack('>I', datagram[:4])[0]
+
+
+class Reply:
+    """A decoded reply: xid, reply_stat, and for accepted replies the
+    accept_stat and the bytes after it (result or mismatch info)."""
+
+    def __init__(self, data):
+        self.raw = data
+        words = lambda off, n: struct.unpack('>%dI' % n, data[off:off + 4 * n])
+        self.xid, mtype, self.reply_stat = words(0, 3)
+        if mtype != REPLY:
+            raise ValueError('not a reply: %r' % data)
+        if self.reply_stat == MSG_ACCEPTED:
+            _, vlen = words(12, 2)
+            off = 20 + vlen + (-vlen % 4)
+            (self.accept_stat,) = words(off, 1)
+            self.body = data[off + 4:]
+        else:
+            self.accept_stat = None
+            self.body = data[12:]
+
+    def mismatch(self):
+        return struct.unpack('>II', self.body[:8])
+
+
+class Client:
+    """One UDP socket talking to one server port on loopback."""
+
+    def __init__(self, port, host='127.0.0.1', timeout=5.0):
+        self.addr = (host, port)
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.sock.settimeout(timeout)
+
+    def close(self):
+        self.sock.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def send(self, datagram):
+        self.sock.sendto(datagram, self.addr)
+
+    def recv(self, timeout=None):
+        """The next reply datagram, or None when none comes in time."""
+        if timeout is not None:
+            self.sock.settimeout(timeout)
+        try:
+            return self.sock.recv(65536)
+        except socket.timeout:
+            return None
+
+    def exchange(self, datagram, timeout=5.0):
+        """Send one datagram and return the raw reply with its xid, or None."""
+        self.send(datagram)
+        xid = xid_of(datagram) if len(datagram) >= 4 else None
+        while True:
+            data = self.recv(timeout)
+            if data is None or xid is None or xid_of(data) == xid:
+                return data
+
+    def rpc(self, prog, vers, proc, args=b''):
+        data = self.exchange(call(prog, vers, proc, args))
+        return None if data is None else Reply(data)
+
+    def null(self):
+        return self.rpc(WALLPROG, WALLVERS, 0)
+
+    def wall(self, text):
+        return self.rpc(WALLPROG, WALLVERS, 2, xdr_string(text))
+
+    def burst(self, datagrams, window=16, timeout=10.0):
+        """Send datagrams keeping up to WINDOW unanswered; return the replies
+        by xid.  A datagram left unanswered for TIMEOUT ends the burst."""
+        pending, replies = {}, {}
+        todo = list(datagrams)
+        todo.reverse()
+        while todo or pending:
+            while todo and len(pending) < window:
+                d = todo.pop()
+                pending[xid_of(d)] = d
+                self.send(d)
+            data = self.recv(timeout)
+            if data is None:
+                break
+            xid = xid_of(data)
+            if pending.pop(xid, None) is not None:
+                replies[xid] = data
+        return replies
+
+
+def getport(prog, vers, prot=IPPROTO_UDP, host='127.0.0.1'):
+    """Ask the portmapper on HOST for a port (0: not registered)."""
+    with Client(111, host) as c:
+        r = c.rpc(PMAPPROG, PMAPVERS, PMAPPROC_GETPORT,
+                  u32(prog) + u32(vers) + u32(prot) + u32(0))
+    if r is None or r.accept_stat != SUCCESS:
+        raise OSError('portmapper did not answer GETPORT')
+    return struct.unpack('>I', r.body[:4])[0]
