@@ -36,26 +36,48 @@ def bcast_cmd(target, *args):
     return command(target, bcast_path(target), *args)
 
 
-def in_namespace(argv, private_tmp=False, hostname=None, setup='', after=''):
-    """Wrap ARGV so that it runs in a private mount namespace (with an empty
-    /tmp of its own if asked) and, given HOSTNAME, a private UTS namespace
-    with that host name.  SETUP is shell run first inside, AFTER once ARGV
-    has ended (the status stays that of ARGV)."""
-    script = 'set -e\n'
+def in_namespace(argv, private_tmp=False, hostname=None, setup='', after='',
+                 run_dir=None, loginuid=4294967295):
+    """Wrap ARGV so that it runs in a private mount namespace: with an empty
+    /tmp of its own if asked, RUN_DIR (one holding a utmp) over /run, and,
+    given HOSTNAME, a private UTS namespace with that host name.  SETUP is
+    shell run first inside, AFTER once ARGV has ended (the status stays that
+    of ARGV).  The audit login UID, which is where the C library finds the
+    login name, is set to LOGINUID (unset by default: no login name)."""
+    script = 'set -e\necho %d >/proc/self/loginuid\n' % loginuid
     flags = ['-m']
     if private_tmp:
         script += 'mount -t tmpfs tmpfs /tmp\n'
+    if run_dir is not None:
+        script += 'mount --bind "$BCAST_RUN" /run\n'
     if hostname is not None:
         flags.append('-u')
-        script += 'hostname "$BCAST_HOSTNAME"\n'
+        script += 'printf %s "$BCAST_HOSTNAME" >/proc/sys/kernel/hostname\n'
     script += setup + '\n'
     if after:
         script += 'set +e\n"$@"\nrc=$?\n%s\nexit $rc\n' % after
     else:
         script += 'exec "$@"\n'
-    return ['env', 'BCAST_HOSTNAME=' + (hostname or ''),
+    return ['env', 'BCAST_HOSTNAME=' + (hostname or ''), 'BCAST_RUN=' + (run_dir or ''),
             'unshare', *flags, '--propagation', 'private',
             'sh', '-c', script, 'sh', *map(str, argv)]
+
+
+def write_utmp(path, user, tty):
+    """A utmp file with one login of USER on the terminal TTY (/dev/...)."""
+    line = tty[len('/dev/'):]
+    text = '[7] [%05d] [%-4s] [%-32s] [%-32s] [%-256s] [%-15s] [%s]\n' % (
+        os.getpid(), line[-4:], user, line, '', '0.0.0.0',
+        time.strftime('%Y-%m-%dT%H:%M:%S,000000+00:00', time.gmtime()))
+    with open(path, 'wb') as f:
+        subprocess.run(['utmpdump', '-r'], input=text.encode(), stdout=f,
+                       stderr=subprocess.DEVNULL, check=True)
+    os.chmod(path, 0o644)
+
+
+def header(user, host, tty, hhmm):
+    return b'Remote Broadcast Message from %s@%s\n        (%s) at %s ...\n\n' % (
+        user.encode(), host.encode(), tty.encode(), hhmm.encode())
 
 
 def tz_for(hour, minute, second=30, now=None):
