@@ -36,12 +36,14 @@ def program(target, name):
 
 def direct_command(target, prog, *args):
     """Like conftest.command, but starts qemu itself rather than through a
-    shell script: a shell would give up a set-user-ID identity."""
+    shell script (a shell gives up a set-user-ID identity), and names the
+    library directory to the loader on its command line (in a set-user-ID
+    process it ignores LD_LIBRARY_PATH)."""
     if target not in QEMU:
         return command(target, prog, *args)
     qemu, prefix = QEMU[target]
     lib = os.path.join(ROOT, 'build', 'sysroot-mipsel', 'usr', 'lib', 'mipsel-linux-gnu')
-    return [qemu, '-L', prefix, '-E', 'LD_LIBRARY_PATH=' + lib, prog, *map(str, args)]
+    return [qemu, '-L', prefix, prefix + '/lib/ld.so.1', '--library-path', lib, prog, *map(str, args)]
 
 
 def wait_until(predicate, timeout=10.0, step=0.02):
@@ -158,9 +160,9 @@ def children(pid):
     return kids
 
 
-def udp_pids(port):
-    """Processes holding a UDP socket bound to PORT."""
-    inodes = set()
+def _udp_inodes():
+    """{socket inode: local port} of every UDP socket."""
+    inodes = {}
     for table in ('/proc/net/udp', '/proc/net/udp6'):
         try:
             lines = open(table).read().splitlines()[1:]
@@ -168,18 +170,34 @@ def udp_pids(port):
             continue
         for line in lines:
             f = line.split()
-            if int(f[1].split(':')[1], 16) == port:
-                inodes.add(f[9])
-    pids = set()
-    for fd in glob.glob('/proc/[0-9]*/fd/*'):
+            inodes[f[9]] = int(f[1].split(':')[1], 16)
+    return inodes
+
+
+def _sockets(pid):
+    """Socket inodes open in process PID."""
+    out = set()
+    for fd in glob.glob('/proc/%s/fd/*' % pid):
         try:
-            link = os.readlink(fd)
+            m = re.match(r'socket:\[(\d+)\]', os.readlink(fd))
         except OSError:
             continue
-        m = re.match(r'socket:\[(\d+)\]', link)
-        if m and m.group(1) in inodes:
-            pids.add(int(fd.split('/')[2]))
-    return pids
+        if m:
+            out.add(m.group(1))
+    return out
+
+
+def udp_pids(port):
+    """Processes holding a UDP socket bound to PORT."""
+    inodes = {i for i, p in _udp_inodes().items() if p == port}
+    return {int(d.split('/')[2]) for d in glob.glob('/proc/[0-9]*')
+            if _sockets(d.split('/')[2]) & inodes}
+
+
+def udp_ports(pid):
+    """Local ports of the UDP sockets that process PID holds."""
+    table = _udp_inodes()
+    return {table[i] for i in _sockets(pid) if i in table}
 
 
 def rss_kib(pid):
@@ -200,6 +218,32 @@ def rpcinfo_ports():
     out = subprocess.run(['rpcinfo', '-p'], capture_output=True, text=True).stdout
     return [int(f[3]) for f in (l.split() for l in out.splitlines())
             if len(f) >= 4 and f[0] == '100008' and f[1] == '1' and f[2] == 'udp']
+
+
+def marked(token):
+    """Processes whose environment holds TOKEN (descendants inherit it,
+    detached ones included)."""
+    pids = []
+    for env in glob.glob('/proc/[0-9]*/environ'):
+        try:
+            if token in open(env, 'rb').read():
+                pids.append(int(env.split('/')[2]))
+        except OSError:
+            pass
+    return pids
+
+
+def kill_marked(token):
+    for _ in range(50):
+        pids = marked(token)
+        if not pids:
+            return
+        for pid in pids:
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except OSError:
+                pass
+        time.sleep(0.02)
 
 
 def kill_group(pid):
@@ -240,9 +284,12 @@ class Daemon:
                 os.close(0)
             if preexec:
                 preexec()
+        self.token = ('BCASTD_TEST=%d.%s' % (os.getpid(), os.urandom(6).hex())).encode()
+        env = dict(os.environ)
+        env['BCASTD_TEST'] = self.token.decode().split('=', 1)[1]
         self.proc = subprocess.Popen(argv, stdin=stdin_obj, stdout=subprocess.PIPE,
                                      stderr=stderr, start_new_session=True,
-                                     preexec_fn=setup)
+                                     preexec_fn=setup, env=env)
         if stdin == 'socket':
             self.inetd_sock.close()
             self.inetd_sock = None
@@ -278,7 +325,7 @@ class Daemon:
                 port = rpcwire.getport(rpcwire.WALLPROG, rpcwire.WALLVERS)
             except OSError:
                 return None
-            if port and self.proc.poll() is None or port and self.detached:
+            if port:
                 with rpcwire.Client(port, timeout=0.5) as c:
                     if c.null() is not None:
                         return port
@@ -305,11 +352,10 @@ class Daemon:
             return None
 
     def stop(self):
-        if self.detached:
-            kill_group(self.detached)
         if self.proc is not None:
             if self.proc.poll() is None:
                 kill_group(self.proc.pid)
+            kill_marked(self.token)
             self.proc.wait()
             for f in (self.proc.stdout, self.proc.stderr):
                 if f:
@@ -340,13 +386,16 @@ class LogSocket:
     def bind(self):
         return () if self.path == self.PATH else ((self.path, self.PATH),)
 
-    def records(self):
+    def records(self, ident):
+        """What IDENT logged (other programs of the machine may log too)."""
         out = []
         while True:
             try:
-                out.append(self.sock.recv(4096))
+                r = self.sock.recv(4096)
             except BlockingIOError:
                 return out
+            if re.match(rb'<\d+>.{15} %s(\[\d+\])?: ' % re.escape(ident.encode()), r):
+                out.append(r)
 
     def close(self):
         self.sock.close()
@@ -407,13 +456,16 @@ class Inetd:
         with open(conf, 'w') as f:
             f.write('walld/1 dgram rpc/udp wait root %s %s\n'
                     % (argv[0], ' '.join([os.path.basename(argv[0])] + argv[1:])))
+        self.token = ('BCASTD_TEST=%d.%s' % (os.getpid(), os.urandom(6).hex())).encode()
+        env = dict(os.environ, BCASTD_TEST=self.token.decode().split('=', 1)[1])
         self.proc = subprocess.Popen(namespaced(['inetd', '-d', conf], binds),
                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                     stderr=subprocess.PIPE, start_new_session=True)
+                                     stderr=subprocess.PIPE, start_new_session=True, env=env)
 
     def stop(self):
         if self.proc.poll() is None:
             kill_group(self.proc.pid)
+        kill_marked(self.token)
         self.proc.wait()
         self.proc.stderr.close()
         shutil.rmtree(self.dir, ignore_errors=True)
