@@ -1,8 +1,7 @@
 """Helpers for the bcast tests: running the client in namespaces, a clock
-pinned by the time zone, and a bare ONC RPC server for program 100008 that
-records the calls it gets (or answers none of them)."""
+pinned by the time zone, the header lines, and a bare ONC RPC server for
+program 100008 that records the calls it gets (or answers none of them)."""
 
-import contextlib
 import os
 import socket
 import struct
@@ -18,8 +17,7 @@ _spec = importlib.util.spec_from_file_location(
         os.path.abspath(__file__))), 'conftest.py'))
 _top = importlib.util.module_from_spec(_spec)
 _spec.loader.exec_module(_top)
-ROOT, build_dir, command, targets_of = (
-    _top.ROOT, _top.build_dir, _top.command, _top.targets_of)
+build_dir, command, targets_of = _top.build_dir, _top.command, _top.targets_of
 
 WALLPROG, WALLVERS = 100008, 1
 PMAPPROG, PMAPVERS, PMAPPROC_SET, PMAPPROC_UNSET = 100000, 2, 1, 2
@@ -37,15 +35,16 @@ def bcast_cmd(target, *args):
 
 
 def in_namespace(argv, private_tmp=False, hostname=None, setup='', after='',
-                 run_dir=None, loginuid=4294967295):
+                 run_dir=None, loginuid=4294967295, net=False):
     """Wrap ARGV so that it runs in a private mount namespace: with an empty
     /tmp of its own if asked, RUN_DIR (one holding a utmp) over /run, and,
     given HOSTNAME, a private UTS namespace with that host name.  SETUP is
     shell run first inside, AFTER once ARGV has ended (the status stays that
-    of ARGV).  The audit login UID, which is where the C library finds the
+    of ARGV).  NET gives it a network of its own, with no way out.  The
+    audit login UID, which is where the C library finds the
     login name, is set to LOGINUID (unset by default: no login name)."""
     script = 'set -e\necho %d >/proc/self/loginuid\n' % loginuid
-    flags = ['-m']
+    flags = ['-m', '-n'] if net else ['-m']
     if private_tmp:
         script += 'mount -t tmpfs tmpfs /tmp\n'
     if run_dir is not None:
@@ -61,18 +60,6 @@ def in_namespace(argv, private_tmp=False, hostname=None, setup='', after='',
     return ['env', 'BCAST_HOSTNAME=' + (hostname or ''), 'BCAST_RUN=' + (run_dir or ''),
             'unshare', *flags, '--propagation', 'private',
             'sh', '-c', script, 'sh', *map(str, argv)]
-
-
-def write_utmp(path, user, tty):
-    """A utmp file with one login of USER on the terminal TTY (/dev/...)."""
-    line = tty[len('/dev/'):]
-    text = '[7] [%05d] [%-4s] [%-32s] [%-32s] [%-256s] [%-15s] [%s]\n' % (
-        os.getpid(), line[-4:], user, line, '', '0.0.0.0',
-        time.strftime('%Y-%m-%dT%H:%M:%S,000000+00:00', time.gmtime()))
-    with open(path, 'wb') as f:
-        subprocess.run(['utmpdump', '-r'], input=text.encode(), stdout=f,
-                       stderr=subprocess.DEVNULL, check=True)
-    os.chmod(path, 0o644)
 
 
 def header(user, host, tty, hhmm):
@@ -92,11 +79,6 @@ def tz_for(hour, minute, second=30, now=None):
     sign = '-' if west < 0 else ''
     west = abs(west)
     return 'BCT%s%d:%02d:%02d' % (sign, west // 3600, west // 60 % 60, west % 60)
-
-
-def xdr_string(data):
-    pad = (4 - len(data) % 4) % 4
-    return struct.pack('>I', len(data)) + data + b'\0' * pad
 
 
 def rpc_call(xid, prog, vers, proc, args=b''):
@@ -175,15 +157,3 @@ class FakeServer:
             assert arg[4 + n:] == b'\0' * (len(arg) - 4 - n)
             out.append(arg[4:4 + n])
         return out
-
-
-@contextlib.contextmanager
-def started(argv, **kw):
-    """A process that is killed (with its process group) on the way out."""
-    p = subprocess.Popen(argv, start_new_session=True, **kw)
-    try:
-        yield p
-    finally:
-        if p.poll() is None:
-            os.killpg(p.pid, 9)
-        p.wait()
