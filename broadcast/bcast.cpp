@@ -88,17 +88,19 @@ makemsg(const char *fname)
 {
 	char tmpname[] = "/tmp/wall.XXXXXX";
 	char hostname[64], lbuf[100];
-	const char *tty;
+	const char *who, *tty;
 	struct stat sbuf;
 	struct tm *lt;
 	time_t now;
 	FILE *fp;
 	int fd;
 
+	/* mkstemp creates the file exclusively, mode 0600; no name outlives it. */
 	if ((fd = mkstemp(tmpname)) == -1 || (fp = fdopen(fd, "r+")) == NULL)
 		fail("wall: can't open temporary file.\n");
 	(void)unlink(tmpname);
 
+	who = sender();
 	/* A name that fills the buffer may come back unterminated: cut it. */
 	memset(hostname, 0, sizeof(hostname));
 	(void)gethostname(hostname, sizeof(hostname));
@@ -110,7 +112,7 @@ makemsg(const char *fname)
 		tty = notty;
 
 	(void)fprintf(fp, "Remote Broadcast Message from %s@%s\n",
-	    sender(), hostname);
+	    who, hostname);
 	(void)fprintf(fp, "        (%s) at %d:%02d ...\n", tty,
 	    lt != NULL ? lt->tm_hour : 0, lt != NULL ? lt->tm_min : 0);
 	(void)putc('\n', fp);
@@ -126,7 +128,7 @@ makemsg(const char *fname)
 
 	if (fstat(fd, &sbuf) == -1)
 		fail("wall: can't stat temporary file.\n");
-	/* The size must fit mbufsize and leave room for the NUL. */
+	/* A size past the 32-bit counter (NUL included) would wrap: refuse it. */
 	if (sbuf.st_size < 0 || sbuf.st_size >= INT32_MAX)
 		fail("wall: out of memory.\n");
 	mbufsize = (int32_t)sbuf.st_size;
@@ -135,5 +137,5 @@ makemsg(const char *fname)
 	if (fread(mbuf, 1, (size_t)mbufsize, fp) != (size_t)mbufsize)
 		fail("wall: can't read temporary file.\n");
 	mbuf[mbufsize] = '\0';
-	(void)close(fd);
+	(void)fclose(fp);
 }
