@@ -137,7 +137,10 @@ mv "$f" "$f.msg"
         # Every run waiting at the gate has it open for reading; opening it
         # for writing lets them all through, and with the name gone first
         # no later run can block on it.
-        fd = os.open(self.gate, os.O_WRONLY | os.O_NONBLOCK) if self.started() else None
+        try:
+            fd = os.open(self.gate, os.O_WRONLY | os.O_NONBLOCK)
+        except OSError:         # nobody waits at it
+            fd = None
         os.unlink(self.gate)
         if fd is not None:
             os.close(fd)
