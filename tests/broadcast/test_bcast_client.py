@@ -1,0 +1,132 @@
+"""bcast on its own: operands, failures before and during the call, the
+message size limits.  A bare RPC server stands in for the daemon where
+only the wire matters (what was sent, a daemon that never answers)."""
+
+import os
+import resource
+import subprocess
+import time
+
+import pytest
+
+from clientlib import FakeServer, bcast_cmd, bcast_path, in_namespace, targets_of, unregister
+
+TARGETS = targets_of('bcast')
+
+
+def run(argv, **kw):
+    kw.setdefault('capture_output', True)
+    kw.setdefault('timeout', 60)
+    return subprocess.run(argv, **kw)
+
+
+@pytest.mark.parametrize('target', TARGETS)
+def test_operands(target, rpc_lock, tmp_path):
+    """Too few or too many operands: usage with argv[0], nothing read,
+    composed or sent."""
+    body = tmp_path / 'body'
+    body.write_bytes(b'never read\n')
+    with FakeServer() as srv:
+        for args in ([], ['localhost', str(body), 'extra'],
+                     ['localhost', 'a', 'b', 'c']):
+            with open(body, 'rb') as stdin:
+                p = run(in_namespace(bcast_cmd(target, *args),
+                                     private_tmp=True, after='ls -A /tmp'),
+                        stdin=stdin)
+                assert os.lseek(stdin.fileno(), 0, os.SEEK_CUR) == 0
+            assert p.stderr == b'usage: %s hostname [file]\n' % bcast_path(target).encode()
+            assert p.returncode == 1
+            assert p.stdout == b''                  # no file left in /tmp
+        assert srv.calls == []
+
+
+@pytest.mark.parametrize('target', TARGETS)
+def test_unreadable_file(target, rpc_lock):
+    """A file operand that cannot be opened (missing, or not readable by the
+    user): its path as given, status 1, nothing sent, no file left in /tmp."""
+    nobody = ['setpriv', '--reuid=65534', '--regid=65534', '--clear-groups']
+    secret = ('mount -t tmpfs tmpfs /mnt; cd /mnt; mkdir d; echo x >d/secret; '
+              'chmod 0 d/secret')
+    with FakeServer() as srv:
+        for path, user in (('no/such/file', []), ('d/secret', nobody)):
+            p = run(in_namespace([*user, *bcast_cmd(target, 'localhost', path)],
+                                 private_tmp=True, setup=secret, after='ls -A /tmp'),
+                    stdin=subprocess.DEVNULL)
+            assert (p.returncode, p.stderr) == (1, b"wall: can't read %s.\n" % path.encode())
+            assert p.stdout == b''
+        assert srv.calls == []
+
+
+@pytest.mark.parametrize('target', TARGETS)
+def test_no_service(target, rpc_lock):
+    """An unknown host and a host whose portmapper knows no program 100008:
+    the library's creation report headed by the host name."""
+    unregister()
+    p = run(bcast_cmd(target, 'no-such-host.invalid'), input=b'hello\n')
+    assert (p.returncode, p.stderr) == (1, b'no-such-host.invalid: RPC: Unknown host\n')
+    p = run(bcast_cmd(target, 'localhost'), input=b'hello\n')
+    assert (p.returncode, p.stderr) == (1, b'localhost: RPC: Program not registered\n')
+
+
+def grow_while_reading(target, size, limit=None):
+    """Run bcast (with no network: should it send, it reaches nobody), and
+    while it waits for its body make its unlinked temporary file SIZE bytes
+    long, sparse, through /proc."""
+    def limits():
+        if limit:
+            resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+    p = subprocess.Popen(in_namespace(bcast_cmd(target, 'localhost'), net=True),
+                         stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                         stderr=subprocess.PIPE, preexec_fn=limits)
+    try:
+        fds = '/proc/%d/fd' % p.pid
+        deadline = time.time() + 30
+        while True:
+            found = [n for n in os.listdir(fds)
+                     if os.readlink(os.path.join(fds, n)).startswith('/tmp/wall.')]
+            if found or time.time() > deadline:
+                break
+            time.sleep(0.02)
+        assert found, 'no temporary file'
+        with open(os.path.join(fds, found[0]), 'r+b') as f:
+            f.truncate(size)
+        out, err = p.communicate(b'', timeout=60)
+    finally:
+        if p.poll() is None:
+            p.kill()
+            p.wait()
+    return p.returncode, out, err
+
+
+@pytest.mark.parametrize('target', TARGETS)
+def test_size_beyond_counter(target):
+    """A message whose size does not fit the 32-bit counter (2**32 + 5 would
+    wrap to 5) is refused before any allocation."""
+    for size in (2**31 - 1, 2**32 + 5):
+        assert grow_while_reading(target, size) == (1, b'', b'wall: out of memory.\n')
+
+
+def test_allocation_fails():
+    """A size that fits but memory that does not: the same report."""
+    assert grow_while_reading('host', 2**30, limit=256 << 20) == \
+        (1, b'', b'wall: out of memory.\n')
+
+
+def test_never_answered(rpc_lock):
+    """A registered service that never answers: the library retransmits
+    within the 25 seconds, then the call report, status 1.  Every build
+    runs at once against the same silent server."""
+    with FakeServer(answer=False) as srv:
+        start = time.monotonic()
+        procs = [subprocess.Popen(bcast_cmd(t, 'localhost'), stdin=subprocess.PIPE,
+                                  stderr=subprocess.PIPE) for t in TARGETS]
+        for p in procs:
+            p.stdin.write(b'anyone?\n')
+            p.stdin.close()
+        results = [(p.stderr.read(), p.wait(timeout=60)) for p in procs]
+        took = time.monotonic() - start
+    for err, status in results:
+        assert (status, err) == (1, b'localhost: RPC: Timed out\n')
+    assert 24 < took < 40
+    assert len(srv.calls) >= 2 * len(TARGETS)           # retransmitted
+    assert all(text.endswith(b' ...\n\nanyone?\n') for text in srv.strings())
