@@ -8,16 +8,8 @@ import struct
 import subprocess
 import threading
 import time
-import importlib.util
 
-# The suite-wide conftest, loaded by path: beside this folder's own
-# conftest, the plain name "conftest" may be either of the two.
-_spec = importlib.util.spec_from_file_location(
-    'tests_conftest', os.path.join(os.path.dirname(os.path.dirname(
-        os.path.abspath(__file__))), 'conftest.py'))
-_top = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(_top)
-build_dir, command, targets_of = _top.build_dir, _top.command, _top.targets_of
+from buildlib import build_dir, command, targets_of
 
 WALLPROG, WALLVERS = 100008, 1
 PMAPPROG, PMAPVERS, PMAPPROC_SET, PMAPPROC_UNSET = 100000, 2, 1, 2

@@ -12,14 +12,6 @@ import pytest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
 
-# Test modules take the suite-wide helpers (build_dir, run, targets_of...)
-# from "conftest", and after this folder is collected that name may mean
-# this file, for other folders too: offer the same names here.
-for _name, _value in vars(harness.top).items():
-    if not (_name.startswith('_') or _name.startswith('pytest_') or _name in globals()
-            or type(_value) is type(os) or hasattr(_value, '_pytestfixturefunction')):
-        globals()[_name] = _value
-
 LOCK = '/run/lock/bcast-tests.lock'
 
 

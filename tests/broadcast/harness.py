@@ -13,18 +13,9 @@ import socket
 import subprocess
 import tempfile
 import time
-import importlib.util
 
 import rpcwire
-
-# The suite-wide conftest, loaded by path: beside this folder's own
-# conftest, the plain name "conftest" may be either of the two.
-_spec = importlib.util.spec_from_file_location(
-    'tests_conftest', os.path.join(os.path.dirname(os.path.dirname(
-        os.path.abspath(__file__))), 'conftest.py'))
-top = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(top)
-ROOT, build_dir, command, targets_of = top.ROOT, top.build_dir, top.command, top.targets_of
+from buildlib import ROOT, build_dir, command, targets_of  # noqa: F401
 
 WALL = '/usr/bin/wall'
 QEMU = {'mips': ('qemu-mipsel', '/usr/mipsel-linux-gnu')}
@@ -35,7 +26,7 @@ def program(target, name):
 
 
 def direct_command(target, prog, *args):
-    """Like conftest.command, but starts qemu itself rather than through a
+    """Like buildlib.command, but starts qemu itself rather than through a
     shell script (a shell gives up a set-user-ID identity), and names the
     library directory to the loader on its command line (in a set-user-ID
     process it ignores LD_LIBRARY_PATH)."""

@@ -9,7 +9,7 @@ import pytest
 
 import harness
 import rpcwire as rw
-from conftest import targets_of
+from buildlib import targets_of
 
 pytestmark = pytest.mark.parametrize('target', targets_of('bcastd'))
 

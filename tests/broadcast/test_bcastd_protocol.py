@@ -7,7 +7,7 @@ import pytest
 
 import harness
 import rpcwire as rw
-from conftest import targets_of
+from buildlib import targets_of
 
 WALL = (rw.WALLPROG, rw.WALLVERS)
 
