@@ -9,7 +9,13 @@ import subprocess
 import threading
 import time
 
-from buildlib import build_dir, command, targets_of
+from buildlib import ROOT, build_dir, command, targets_of
+
+# The entry of /tmp that holds the checkout, if it lies there; a private
+# /tmp keeps it, and LEFT_IN_TMP lists everything else.
+_rel = os.path.relpath(ROOT, '/tmp')
+TMP_KEEP = '' if _rel.startswith('..') else _rel.split(os.sep)[0]
+LEFT_IN_TMP = 'ls -A /tmp | grep -vxF "${BCAST_KEEP:-/}"'
 
 WALLPROG, WALLVERS = 100008, 1
 PMAPPROG, PMAPVERS, PMAPPROC_SET, PMAPPROC_UNSET = 100000, 2, 1, 2
@@ -38,7 +44,11 @@ def in_namespace(argv, private_tmp=False, hostname=None, setup='', after='',
     script = 'set -e\necho %d >/proc/self/loginuid\n' % loginuid
     flags = ['-m', '-n'] if net else ['-m']
     if private_tmp:
-        script += 'mount -t tmpfs tmpfs /tmp\n'
+        # The checkout itself may live under /tmp: carry it across the mount.
+        script += ('if [ -n "$BCAST_KEEP" ]; then mount --bind "$BCAST_ROOT" /mnt; fi\n'
+                   'mount -t tmpfs tmpfs /tmp\n'
+                   'if [ -n "$BCAST_KEEP" ]; then mkdir -p "$BCAST_ROOT"; '
+                   'mount --move /mnt "$BCAST_ROOT"; fi\n')
     if run_dir is not None:
         script += 'mount --bind "$BCAST_RUN" /run\n'
     if hostname is not None:
@@ -50,6 +60,7 @@ def in_namespace(argv, private_tmp=False, hostname=None, setup='', after='',
     else:
         script += 'exec "$@"\n'
     return ['env', 'BCAST_HOSTNAME=' + (hostname or ''), 'BCAST_RUN=' + (run_dir or ''),
+            'BCAST_ROOT=' + ROOT, 'BCAST_KEEP=' + TMP_KEEP,
             'unshare', *flags, '--propagation', 'private',
             'sh', '-c', script, 'sh', *map(str, argv)]
 

@@ -9,7 +9,7 @@ import time
 
 import pytest
 
-from clientlib import FakeServer, bcast_cmd, bcast_path, in_namespace, targets_of, unregister
+from clientlib import LEFT_IN_TMP, FakeServer, bcast_cmd, bcast_path, in_namespace, targets_of, unregister
 
 TARGETS = targets_of('bcast')
 
@@ -31,7 +31,7 @@ def test_operands(target, rpc_lock, tmp_path):
                      ['localhost', 'a', 'b', 'c']):
             with open(body, 'rb') as stdin:
                 p = run(in_namespace(bcast_cmd(target, *args),
-                                     private_tmp=True, after='ls -A /tmp'),
+                                     private_tmp=True, after=LEFT_IN_TMP),
                         stdin=stdin)
                 assert os.lseek(stdin.fileno(), 0, os.SEEK_CUR) == 0
             assert p.stderr == b'usage: %s hostname [file]\n' % bcast_path(target).encode()
@@ -50,7 +50,7 @@ def test_unreadable_file(target, rpc_lock):
     with FakeServer() as srv:
         for path, user in (('no/such/file', []), ('d/secret', nobody)):
             p = run(in_namespace([*user, *bcast_cmd(target, 'localhost', path)],
-                                 private_tmp=True, setup=secret, after='ls -A /tmp'),
+                                 private_tmp=True, setup=secret, after=LEFT_IN_TMP),
                     stdin=subprocess.DEVNULL)
             assert (p.returncode, p.stderr) == (1, b"wall: can't read %s.\n" % path.encode())
             assert p.stdout == b''
