@@ -321,27 +321,36 @@ void exp_mz2(dd x, dd y, double scale, double *re, double *im)
 /* w = i / (sqrt(pi) f) for f = a + ib given as double-double parts. */
 void recip_isqrtpi(dd a, dd b, double *re, double *im)
 {
-	double m = std::fmax(std::fabs(a.hi), std::fabs(b.hi));
-	int k = 0;
-	if (m > 0x1p400 || m < 0x1p-400) {
-		k = std::ilogb(m);
-		a = {std::ldexp(a.hi, -k), std::ldexp(a.lo, -k)};
-		b = {std::ldexp(b.hi, -k), std::ldexp(b.lo, -k)};
+	double fa = std::fabs(a.hi), fb = std::fabs(b.hi);
+	double m = fa > fb ? fa : fb;
+	/* Scale |f|^2 into range by an exact power of two; a part that the
+	 * scaling pushes into the subnormals is below the other's last bit. */
+	double scale = 1, unscale = 1;
+	if (m > 0x1p400) {
+		scale = 0x1p-600;
+		unscale = 0x1p-600;
+	} else if (m < 0x1p-400) {
+		scale = 0x1p600;
+		unscale = 0x1p600;
 	}
+	a = {a.hi * scale, a.lo * scale};
+	b = {b.hi * scale, b.lo * scale};
 	dd n = dd_add(two_prod(a.hi, a.hi), two_prod(b.hi, b.hi));
 	n = fast_two_sum(n.hi, n.lo + 2 * (a.hi * a.lo + b.hi * b.lo));
 	dd d = dd_mul(n, {sqrtpi_hi, sqrtpi_lo});
-	*re = dd_div(b, d);
-	*im = dd_div(a, d);
-	if (k != 0) {
-		*re = std::ldexp(*re, -k);
-		*im = std::ldexp(*im, -k);
-	}
+	*re = dd_div(b, d) * unscale;
+	*im = dd_div(a, d) * unscale;
 }
 
-/* Taylor series about 0: sum of (iz)^n / Gamma(n/2 + 1), n < nt. */
-void taylor(double x, double y, int nt, double *re, double *im)
+/* Taylor series about 0: sum of (iz)^n / Gamma(n/2 + 1), with as many
+ * terms as |z| <= r needs; any quadrant. */
+void taylor(double x, double y, double r, double *re, double *im)
 {
+	int nt = 3;
+	while (r > taylor_r[nt])
+		nt++;
+	faddeeva_algorithm = ALG_TAYLOR;
+	faddeeva_nofterms = nt;
 	/* iz = -y + ix */
 	double zr = -y, zi = x;
 	double sr = taylor_c[nt - 1], si = 0;
@@ -454,7 +463,7 @@ void cfrac(dd x, dd y, int nl, double *re, double *im)
 /* w(x + iy) for x >= 0, y >= 0, both finite and given as double-double. */
 void upper(dd x, dd y, double *re, double *im)
 {
-	double mx = std::fmax(x.hi, y.hi);
+	double mx = x.hi > y.hi ? x.hi : y.hi;
 	if (mx >= asym_rmin) {
 		recip_isqrtpi(x, y, re, im);
 		faddeeva_algorithm = ALG_ASYM;
@@ -463,12 +472,7 @@ void upper(dd x, dd y, double *re, double *im)
 	}
 	double r = mx < 0x1p-30 ? 2 * mx : std::sqrt(x.hi * x.hi + y.hi * y.hi);
 	if (r < taylor_rmax) {
-		int nt = 3;
-		while (r > taylor_r[nt])
-			nt++;
-		taylor(x.hi + x.lo, y.hi + y.lo, nt, re, im);
-		faddeeva_algorithm = ALG_TAYLOR;
-		faddeeva_nofterms = nt;
+		taylor(x.hi + x.lo, y.hi + y.lo, r, re, im);
 		return;
 	}
 	if (r < cf_rmin) {
@@ -499,13 +503,24 @@ void w_finite(double x, double y, double *re, double *im)
 			*im = -*im;
 		return;
 	}
+	/* Near 0 the series needs no reflection. */
+	double ax = std::fabs(x), ay = -y;
+	if (ax < taylor_rmax && ay < taylor_rmax) {
+		double r = ax < 0x1p-30 && ay < 0x1p-30 ? 2 * (ax > ay ? ax : ay)
+			: std::sqrt(x * x + y * y);
+		if (r < taylor_rmax) {
+			taylor(ax, y, r, re, im);
+			if (std::signbit(x))
+				*im = -*im;
+			return;
+		}
+	}
 	/* w(z) = 2 exp(-z^2) - w(-z); w(-z) = conj w(|x| - iy) when x >= 0. */
 	double ur, ui;
 	upper({std::fabs(x), 0}, {-y, 0}, &ur, &ui);
 	if (!std::signbit(x))
 		ui = -ui;
 	faddeeva_algorithm += ALG_REFLECT;
-	double ax = std::fabs(x), ay = -y;
 	double er, ei;
 	if (ax <= 0x1p450 && ay <= 0x1p450) {
 		if (ay * ay - ax * ax < -750) {

@@ -88,7 +88,8 @@ TEST(WOfZSpecial, CountersNameTheMethod)
 		{1e9, 1, 4, 1, 1},
 		{-2, -1, 12, 10, 40},
 		{-30, -0.5, 13, 2, 15},
-		{1e-300, -1e-300, 11, 3, 3},
+		{1e-300, -1e-300, 1, 3, 3},
+		{-0.3, -0.2, 1, 15, 27},
 	};
 	for (const auto &c : cases) {
 		faddeeva_algorithm = faddeeva_nofterms = -1;
