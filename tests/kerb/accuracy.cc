@@ -40,7 +40,7 @@ static_assert(sizeof(VPoint) == 40, "record layout");
 
 const char *const set_names[] = {"random", "realaxis-far", "one-plus-i",
 	"boundary", "real-axis", "imag-axis", "overflow-edge",
-	"lower-moderate", "subnormal", "diagonal", "moderate"};
+	"lower-moderate", "subnormal", "diagonal", "moderate", "switches"};
 constexpr unsigned nsets = sizeof set_names / sizeof set_names[0];
 
 template <class T> std::vector<T> load(const char *env)
