@@ -623,6 +623,29 @@ double gauss(double x, double sigma)
 	return std::ldexp(std::ldexp(v, k1), k - k1);
 }
 
+/*
+ * The far Gaussian wing with a Lorentzian width so small that Re w, both
+ * its Lorentzian part (y times a function of x, this close to the axis)
+ * and its Gaussian part exp(-x^2), is below the normal range while the
+ * profile, divided by a small sigma, is not: both parts are formed 2^600
+ * times larger.
+ */
+double far_wing(dd zx, double gamma, dd s2, double sigma)
+{
+	dd zy = div_by(gamma * 0x1p600, s2);
+	int nl = 2;
+	while (zx.hi < cf_r[nl])
+		nl++;
+	double re, im;
+	cfrac(zx, zy, nl, &re, &im);
+	dd u2 = dd_mul(zx, zx);
+	int e;
+	double m = exp_split({-u2.hi, -u2.lo}, &e);
+	re += std::ldexp(m, e + 600);
+	dd n = dd_mul({re, 0}, {rsqrt2pi_hi, rsqrt2pi_lo});
+	return std::ldexp(dd_div(n, {sigma, 0}), -600);
+}
+
 } // namespace
 
 extern "C" double voigt(double x, double sigma, double gamma)
@@ -651,6 +674,9 @@ extern "C" double voigt(double x, double sigma, double gamma)
 	} else {
 		dd s2 = dd_mul({sigma, 0}, {sqrt2_hi, sqrt2_lo});
 		dd zx = div_by(std::fabs(x), s2), zy = div_by(gamma, s2);
+		if (zx.hi > 26 && zy.hi < 0x1p-950)
+			return k != 0 ? std::ldexp(far_wing(zx, gamma, s2, sigma), -k)
+				: far_wing(zx, gamma, s2, sigma);
 		double re, im;
 		upper(zx, zy, &re, &im);
 		dd n = dd_mul(two_prod(re, 1), {rsqrt2pi_hi, rsqrt2pi_lo});
