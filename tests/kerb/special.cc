@@ -90,6 +90,8 @@ TEST(WOfZSpecial, CountersNameTheMethod)
 		{-30, -0.5, 13, 2, 15},
 		{1e-300, -1e-300, 1, 3, 3},
 		{-0.3, -0.2, 1, 15, 27},
+		{2.0, -1.36, 5, 5, 25},
+		{-4.46, -4.11, 5, 5, 25},
 	};
 	for (const auto &c : cases) {
 		faddeeva_algorithm = faddeeva_nofterms = -1;
