@@ -74,7 +74,8 @@ TEST(VoigtFuzz, RandomBitPatterns)
 			continue;
 		double v = voigt(x, sigma, gamma);
 		double peak = std::fmin(1 / sigma / 2.5066282746310002, 1 / gamma / M_PI);
-		if (!(v >= 0 && v <= peak * (1 + 0x1p-50))) {
+		/* The bound itself rounds, on the subnormal grid too. */
+		if (!(v >= 0 && v <= peak * (1 + 0x1p-50) + 0x1p-1072)) {
 			failures++;
 			ADD_FAILURE() << std::hexfloat << "voigt(" << x << ", " << sigma << ", "
 				<< gamma << ") = " << v << ", peak bound " << peak;
