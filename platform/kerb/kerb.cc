@@ -44,10 +44,8 @@
  * x86 this file is compiled for SSE2, and contraction into fused
  * multiply-adds is off everywhere (fma is used only where it is exact).
  */
-#include <cfloat>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 
 #include <complex.h>
 #undef complex
