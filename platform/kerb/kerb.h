@@ -13,15 +13,21 @@
 extern "C" {
 #endif
 
-/* w(z) = exp(-z^2) erfc(-iz). */
+/* w(z) = exp(-z^2) erfc(-iz), within 8e-16 of |w| (see w_of_z(3) for the
+ * lower half-plane near the zeros of w); overflow gives infinities, never
+ * a NaN for finite z. */
 double _Complex w_of_z(double _Complex z);
 
-/* The normalised Voigt profile at x for Gaussian width sigma and
- * Lorentzian half-width gamma. */
+/* The normalised Voigt profile at x for the Gaussian standard deviation
+ * sigma and the Lorentzian half width gamma:
+ * Re w((x + i gamma) / (sigma sqrt 2)) / (sigma sqrt(2 pi)).  NaN for a
+ * negative width; the delta function's limits at sigma = gamma = 0. */
 double voigt(double x, double sigma, double gamma);
 
-/* Left by every w_of_z call: the method it used and how many terms or
- * iterations that took (see w_of_z(3)). */
+/* Left by every w_of_z call: the method it used (0 special input, 1 Taylor
+ * series, 2 trapezoidal rule, 3 continued fraction, 4 leading asymptotic
+ * term; 12 to 14 the same reflected into the lower half-plane) and how
+ * many terms, nodes or levels that took (see w_of_z(3)). */
 extern int faddeeva_algorithm;
 extern int faddeeva_nofterms;
 
