@@ -1,0 +1,645 @@
+/*
+ * kerb.cc: the Faddeeva function w(z) = exp(-z^2) erfc(-iz) and the
+ * normalised Voigt profile.
+ *
+ * Method.  Symmetry first: w(-conj z) = conj w(z) takes x to |x|, and in
+ * the lower half-plane w(z) = 2 exp(-z^2) - w(-z).  In the quadrant
+ * x >= 0, y >= 0, with r = |z|:
+ *
+ *   r < 0.52     Taylor series w = sum (iz)^n / Gamma(n/2 + 1), 3 to 27
+ *                terms chosen from r (code 1).
+ *   r < 8        trapezoidal rule for w = (i/pi) int exp(-t^2)/(z - t) dt
+ *                with step h = 15/32 on nodes x +- h(m + 1/2), so that z
+ *                sits midway between two nodes, plus the exact residue of
+ *                the pole at t = z, 2 exp(-z^2) / (1 + exp(2 pi y / h)).
+ *                Aliasing costs exp(-pi^2/h^2) < 4e-20; nodes with
+ *                exp(-t^2) < 6e-19 are dropped.  Node pairs x -+ s are
+ *                summed as exp(-x^2-s^2) (cosh, sinh)(2xs), which keeps
+ *                Im w exact in sign and free of cancellation (code 2).
+ *   r < 2^27     Laplace's continued fraction
+ *                w = (i/sqrt pi) / (z - (1/2)/(z - 1/(z - (3/2)/(z - ...))))
+ *                with 2 to 15 levels chosen from r, its last level and
+ *                the final division carried in double-double; near the
+ *                real axis (y < 1e-6) exp(-z^2), which the fraction
+ *                cannot see, is added (code 3).
+ *   r >= 2^27    w = i / (sqrt(pi) z), divided in double-double (code 4).
+ *
+ * exp(-z^2) is built from x^2 - y^2 and 2xy held exactly as double-double
+ * numbers, with the exponent split off as a power of two so that a
+ * product with a small cosine does not overflow on the way; so the lower
+ * half-plane keeps its digits wherever the reflection does not cancel.
+ * Codes in the lower half-plane are those above plus 10.
+ *
+ * Error bound (measured against a 40-digit table): see w_of_z(3).  Near
+ * the zeros of w in the lower half-plane the subtraction in the
+ * reflection costs what it must: the error is then bounded relative to
+ * |2 exp(-z^2)| instead of |w|.
+ *
+ * The error-free products need correctly rounded double arithmetic: on
+ * x86 this file is compiled for SSE2, and contraction into fused
+ * multiply-adds is off everywhere (fma is used only where it is exact).
+ */
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include <complex.h>
+#undef complex
+#undef I
+
+#include "kerb.h"
+
+int faddeeva_algorithm;
+int faddeeva_nofterms;
+
+namespace {
+
+/* Double-double constants: hi + lo, each rounded to nearest. */
+constexpr double sqrtpi_hi = 0x1.c5bf891b4ef6bp+0, sqrtpi_lo = -0x1.618f13eb7ca89p-54;
+constexpr double twortpi_hi = 0x1.20dd750429b6dp+0, twortpi_lo = 0x1.1ae3a914fed80p-56;
+constexpr double sqrt2_hi = 0x1.6a09e667f3bcdp+0, sqrt2_lo = -0x1.bdd3413b26456p-54;
+constexpr double rsqrt2pi_hi = 0x1.9884533d43651p-2, rsqrt2pi_lo = -0x1.cbc0d30ebfd15p-56;
+constexpr double pi_hi = 0x1.921fb54442d18p+1, pi_lo = 0x1.1a62633145c07p-53;
+constexpr double rpi_hi = 0x1.45f306dc9c883p-2;
+constexpr double invln2 = 0x1.71547652b82fep+0;
+/* ln 2 with 11 trailing zero bits in the high part: k * ln2_hi is exact. */
+constexpr double ln2_hi = 0x1.62e42fefa3800p-1, ln2_lo = 0x1.ef35793c7673p-45;
+
+/* 1 / Gamma(n/2 + 1), the Taylor coefficients of w in powers of iz. */
+constexpr double taylor_c[27] = {
+	0x1.0000000000000p+0, 0x1.20dd750429b6dp+0, 0x1.0000000000000p+0,
+	0x1.812746b0379e7p-1, 0x1.0000000000000p-1, 0x1.341f6bc02c7ecp-2,
+	0x1.5555555555555p-3, 0x1.6023e8dba090dp-4, 0x1.5555555555555p-5,
+	0x1.390379a6c79d3p-6, 0x1.1111111111111p-7, 0x1.c74adf7e399edp-9,
+	0x1.6c16c16c16c17p-10, 0x1.182e13615e892p-11, 0x1.a01a01a01a01ap-13,
+	0x1.2adbd067dc4e0p-14, 0x1.a01a01a01a01ap-16, 0x1.19475abc1aa3cp-17,
+	0x1.71de3a556c734p-19, 0x1.d9bb8b57c113dp-21, 0x1.27e4fb7789f5cp-22,
+	0x1.68f06a2a7ab9cp-24, 0x1.ae64567f544e4p-26, 0x1.f62d19463b71cp-28,
+	0x1.1eed8eff8d898p-29, 0x1.41648b0e3a864p-31, 0x1.6124613a86d09p-33,
+};
+/* Largest r at which the first n Taylor terms reach 2^-60 (index n). */
+constexpr double taylor_r[28] = {
+	0, 0, 0, 1.04e-6, 3.62e-5, 3.10e-4, 1.31e-3, 3.73e-3, 8.21e-3,
+	0.01527, 0.02521, 0.03815, 0.05407, 0.07283, 0.09426, 0.1181,
+	0.1442, 0.1722, 0.2020, 0.2333, 0.2660, 0.2998, 0.3345, 0.3702,
+	0.4065, 0.4434, 0.4808, 0.5186,
+};
+constexpr double taylor_rmax = 0.5186;
+
+/* Smallest r at which n levels of the continued fraction reach 2^-62
+ * on the real axis, its worst place (index n). */
+constexpr double cf_r[16] = {
+	0, 1518500250.0, 38967.94, 1229.76, 226.47, 83.91, 43.95, 27.995,
+	20.129, 15.677, 12.903, 11.050, 9.747, 8.791, 8.069, 7.508,
+};
+constexpr double cf_rmin = 8.0;
+constexpr double asym_rmin = 0x1p27;
+
+constexpr double trap_h = 0.46875;	/* 15/32: h(m + 1/2) squares exactly */
+constexpr double trap_t2max = 42.0;	/* exp(-42) < 6e-19 */
+
+enum { ALG_SPECIAL = 0, ALG_TAYLOR = 1, ALG_TRAP = 2, ALG_CFRAC = 3, ALG_ASYM = 4,
+	ALG_REFLECT = 10 };
+
+struct dd {
+	double hi, lo;
+};
+
+inline dd two_sum(double a, double b)
+{
+	double s = a + b;
+	double bb = s - a;
+	return {s, (a - (s - bb)) + (b - bb)};
+}
+
+inline dd fast_two_sum(double a, double b)
+{
+	double s = a + b;
+	return {s, b - (s - a)};
+}
+
+/* a * b exactly, for |a|, |b| well inside the range (Veltkamp splitting
+ * needs 2^27 |a| to stay finite). */
+inline dd two_prod(double a, double b)
+{
+	double p = a * b;
+#ifdef __FP_FAST_FMA
+	return {p, __builtin_fma(a, b, -p)};
+#else
+	constexpr double split = 0x1p27 + 1;
+	double ca = split * a, cb = split * b;
+	double ah = ca - (ca - a), bh = cb - (cb - b);
+	double al = a - ah, bl = b - bh;
+	return {p, ((ah * bh - p) + ah * bl + al * bh) + al * bl};
+#endif
+}
+
+inline dd dd_mul(dd a, dd b)
+{
+	dd p = two_prod(a.hi, b.hi);
+	return fast_two_sum(p.hi, p.lo + (a.hi * b.lo + a.lo * b.hi));
+}
+
+inline dd dd_add(dd a, dd b)
+{
+	dd s = two_sum(a.hi, b.hi);
+	return fast_two_sum(s.hi, s.lo + a.lo + b.lo);
+}
+
+/* (n.hi + n.lo) / (d.hi + d.lo), within a hair of correct rounding. */
+inline double dd_div(dd n, dd d)
+{
+	double q = n.hi / d.hi;
+	dd p = two_prod(q, d.hi);
+	double r = ((n.hi - p.hi) - p.lo + n.lo) - q * d.lo;
+	return q + r / d.hi;
+}
+
+/* x^2 - y^2 as double-double, exact to the last few bits of the larger
+ * square even where the two nearly cancel. */
+dd diff_squares(dd x, dd y)
+{
+	dd p = two_prod(x.hi, x.hi), q = two_prod(y.hi, y.hi);
+	dd s = two_sum(p.hi, -q.hi);
+	dd t = two_sum(p.lo, -q.lo);
+	double cross = 2 * (x.hi * x.lo - y.hi * y.lo);
+	dd u = two_sum(s.hi, t.hi);
+	return fast_two_sum(u.hi, u.lo + s.lo + t.lo + cross);
+}
+
+/* exp(a.hi + a.lo) = m * 2^k with m near 1, never overflowing. */
+double exp_split(dd a, int *k)
+{
+	if (std::fabs(a.hi) > 1500) {
+		*k = a.hi > 0 ? 2200 : -2200;
+		return 1;
+	}
+	double kf = std::nearbyint(a.hi * invln2);
+	double r = (a.hi - kf * ln2_hi) - kf * ln2_lo + a.lo;
+	*k = static_cast<int>(kf);
+	return std::exp(r);
+}
+
+/* exp(a.hi + a.lo) for a.hi well inside the range. */
+inline double exp_dd(dd a)
+{
+	double e = std::exp(a.hi);
+	return e + e * a.lo;
+}
+
+/* cos and sin of v.hi + v.lo for a double-double v. */
+void cos_sin_dd(dd v, double *c, double *s)
+{
+	double ch = std::cos(v.hi), sh = std::sin(v.hi);
+	if (std::fabs(v.lo) < 0x1p-30) {
+		*c = ch - sh * v.lo;
+		*s = sh + ch * v.lo;
+	} else {
+		double cl = std::cos(v.lo), sl = std::sin(v.lo);
+		*c = ch * cl - sh * sl;
+		*s = sh * cl + ch * sl;
+	}
+}
+
+/* The first 2240 bits of the fraction 1/pi, 32 to a word. */
+constexpr uint32_t inv_pi_bits[70] = {
+	0x517cc1b7, 0x27220a94, 0xfe13abe8, 0xfa9a6ee0, 0x6db14acc, 0x9e21c820,
+	0xff28b1d5, 0xef5de2b0, 0xdb92371d, 0x2126e970, 0x03249775, 0x04e8c90e,
+	0x7f0ef58e, 0x5894d39f, 0x74411afa, 0x975da242, 0x74ce3813, 0x5a2fbf20,
+	0x9cc8eb1c, 0xc1a99cfa, 0x4e422fc5, 0xdefc941d, 0x8ffc4bff, 0xef02cc07,
+	0xf79788c5, 0xad05368f, 0xb69b3f67, 0x93e584db, 0xa7a31fb3, 0x4f2ff516,
+	0xba93dd63, 0xf5f2f8bd, 0x9e839cfb, 0xc5294975, 0x35fdafd8, 0x8fc6ae84,
+	0x2b019823, 0x7e3db5d5, 0xf867de10, 0x4d7a1b0e, 0xd4f1c8b0, 0xaf730d84,
+	0x32ccc2af, 0x8a503420, 0x46ffec40, 0x26b99398, 0x83030aab, 0x6539d464,
+	0xb0713de0, 0x4635a3e2, 0x0ce1b3e6, 0xee740495, 0x41ace23b, 0x45cb0e53,
+	0x6ed7a268, 0xab8c829f, 0x52ff8382, 0x9fbf19f4, 0x19616f27, 0xcc193edd,
+	0xe19e9377, 0xb58f2f7c, 0x4f9d0f9a, 0xe5793f8e, 0xc3f890c8, 0x3e3e1235,
+	0x7d376abb, 0x9698219d, 0x8ae30a5a, 0xce8ce1e1,
+};
+
+/* 32 bits of 1/pi starting at bit p (the first after the point is 1). */
+uint32_t inv_pi_at(int p)
+{
+	int w = (p - 1) / 32, o = (p - 1) % 32;
+	uint32_t v = inv_pi_bits[w] << o;
+	if (o != 0)
+		v |= inv_pi_bits[w + 1] >> (32 - o);
+	return v;
+}
+
+/*
+ * cos and sin of 2xy when the product is far beyond the range: with
+ * xy = M 2^E (M the product of the two 53-bit significands), 2xy / 2pi =
+ * M 2^E / pi, and only the fraction of 2^E / pi matters, of which 192 bits
+ * suffice.  Used for 2^1000 < |xy| < 2^1950.
+ */
+void cos_sin_huge(double x, double y, double *c, double *s)
+{
+	int ex = std::ilogb(x) - 52, ey = std::ilogb(y) - 52;
+	uint64_t mx = static_cast<uint64_t>(std::ldexp(std::fabs(x), -ex));
+	uint64_t my = static_cast<uint64_t>(std::ldexp(std::fabs(y), -ey));
+	int e = ex + ey;
+	/* M in four 32-bit limbs, least significant first. */
+	uint64_t a0 = mx & 0xffffffff, a1 = mx >> 32, b0 = my & 0xffffffff, b1 = my >> 32;
+	uint64_t t0 = a0 * b0, t1 = a0 * b1, t2 = a1 * b0, t3 = a1 * b1;
+	uint64_t mid = (t0 >> 32) + (t1 & 0xffffffff) + (t2 & 0xffffffff);
+	uint64_t high = t3 + (t1 >> 32) + (t2 >> 32) + (mid >> 32);
+	const uint64_t m[4] = {t0 & 0xffffffff, mid & 0xffffffff, high & 0xffffffff, high >> 32};
+	uint64_t f[6];
+	for (int j = 0; j < 6; j++)
+		f[j] = inv_pi_at(e + 1 + 32 * j);
+	/* acc[d] has weight 2^(-32d); whole numbers drop out. */
+	uint64_t acc[5] = {0, 0, 0, 0, 0};
+	for (int i = 0; i < 4; i++)
+		for (int j = 0; j < 6; j++) {
+			int d = j + 1 - i;
+			if (d < 1 || d > 5)
+				continue;
+			uint64_t p = m[i] * f[j];
+			if (d > 1)
+				acc[d - 1] += p >> 32;
+			if (d < 5)
+				acc[d] += p & 0xffffffff;
+		}
+	acc[3] += acc[4] >> 32;
+	acc[2] += acc[3] >> 32;
+	acc[1] += acc[2] >> 32;
+	uint64_t phi = (acc[1] & 0xffffffff) << 32 | (acc[2] & 0xffffffff);
+	/* phi / 2^64 turns; nearest quarter q, remainder within 1/8 turn. */
+	unsigned q = static_cast<unsigned>((phi + (uint64_t(1) << 61)) >> 62) & 3;
+	int64_t rho = static_cast<int64_t>(phi - (uint64_t(q) << 62));
+	double rh = static_cast<double>(rho);
+	double rl = static_cast<double>(rho - static_cast<int64_t>(rh));
+	dd t = dd_mul({std::ldexp(rh, -64), std::ldexp(rl, -64)}, {2 * pi_hi, 2 * pi_lo});
+	double cr, sr;
+	cos_sin_dd(t, &cr, &sr);
+	const double cq[4] = {cr, -sr, -cr, sr}, sq[4] = {sr, cr, -sr, -cr};
+	*c = cq[q];
+	*s = (x < 0) != (y < 0) ? -sq[q] : sq[q];
+}
+
+/* cos and sin of 2xy for any finite x, y. */
+void cos_sin_2xy(double x, double y, double *c, double *s)
+{
+	if (x == 0 || y == 0) {
+		*c = 1;
+		*s = std::signbit(x) != std::signbit(y) ? -0.0 : 0.0;
+		return;
+	}
+	int ex = std::ilogb(x), ey = std::ilogb(y);
+	if (ex + ey >= 1000) {
+		cos_sin_huge(x, y, c, s);
+		return;
+	}
+	/* Balance the exponents so the exact product stays in range. */
+	int k = (ex - ey) / 2;
+	dd v = two_prod(2 * std::ldexp(x, -k), std::ldexp(y, k));
+	cos_sin_dd(v, c, s);
+}
+
+/*
+ * scale * exp(-z^2) for z = x + iy given as double-double parts, with x^2
+ * and y^2 below the splitting limit.  Parts that overflow come back as
+ * the infinity of their sign.
+ */
+void exp_mz2(dd x, dd y, double scale, double *re, double *im)
+{
+	dd u = diff_squares(x, y);	/* Re z^2 */
+	dd v = two_prod(2 * x.hi, y.hi);	/* Im z^2 */
+	v = fast_two_sum(v.hi, v.lo + 2 * (x.hi * y.lo + x.lo * y.hi));
+	double c, s;
+	cos_sin_dd(v, &c, &s);
+	int k;
+	double m = scale * exp_split({-u.hi, -u.lo}, &k);
+	/* k may exceed the range of ldexp's single step on its own. */
+	int k1 = k / 2, k2 = k - k1;
+	*re = std::ldexp(std::ldexp(m * c, k1), k2);
+	*im = -std::ldexp(std::ldexp(m * s, k1), k2);
+}
+
+/* w = i / (sqrt(pi) f) for f = a + ib given as double-double parts. */
+void recip_isqrtpi(dd a, dd b, double *re, double *im)
+{
+	double m = std::fmax(std::fabs(a.hi), std::fabs(b.hi));
+	int k = 0;
+	if (m > 0x1p400 || m < 0x1p-400) {
+		k = std::ilogb(m);
+		a = {std::ldexp(a.hi, -k), std::ldexp(a.lo, -k)};
+		b = {std::ldexp(b.hi, -k), std::ldexp(b.lo, -k)};
+	}
+	dd n = dd_add(two_prod(a.hi, a.hi), two_prod(b.hi, b.hi));
+	n = fast_two_sum(n.hi, n.lo + 2 * (a.hi * a.lo + b.hi * b.lo));
+	dd d = dd_mul(n, {sqrtpi_hi, sqrtpi_lo});
+	*re = dd_div(b, d);
+	*im = dd_div(a, d);
+	if (k != 0) {
+		*re = std::ldexp(*re, -k);
+		*im = std::ldexp(*im, -k);
+	}
+}
+
+/* Taylor series about 0: sum of (iz)^n / Gamma(n/2 + 1), n < nt. */
+void taylor(double x, double y, int nt, double *re, double *im)
+{
+	/* iz = -y + ix */
+	double zr = -y, zi = x;
+	double sr = taylor_c[nt - 1], si = 0;
+	for (int n = nt - 2; n >= 2; n--) {
+		double tr = sr * zr - si * zi;
+		si = sr * zi + si * zr;
+		sr = tr + taylor_c[n];
+	}
+	/* w = 1 + iz (c1 + iz s): the leading terms in double-double, so
+	 * that Im w = 2x/sqrt(pi) (1 - ...) keeps its last bit. */
+	double tr = sr * zr - si * zi;
+	double ti = sr * zi + si * zr;
+	dd a = two_sum(twortpi_hi, tr);
+	a.lo += twortpi_lo;
+	dd p = two_prod(a.hi, zi);
+	*im = p.hi + (p.lo + a.lo * zi + ti * zr);
+	*re = 1 + (a.hi * zr - ti * zi);
+}
+
+/* Pair of trapezoid nodes x -+ s: weights a- + a+ and a- - a+ where
+ * a-+ = exp(-(x -+ s)^2). */
+void node_pair(dd x, double s, double *sum, double *diff)
+{
+	dd p = two_prod(2 * x.hi, s);
+	double u = p.hi + (p.lo + 2 * x.lo * s);	/* 2xs */
+	dd x2 = two_prod(x.hi, x.hi);
+	x2.lo += 2 * x.hi * x.lo;
+	double s2 = s * s;	/* exact: s has few bits */
+	if (u < 1) {
+		/* exp(-x^2 - s^2) (cosh, sinh)(2xs) */
+		dd a = dd_add(x2, {s2, 0});
+		double g = 2 * exp_dd({-a.hi, -a.lo});
+		double em = std::expm1(u);
+		double e = 1 + em;
+		*sum = g * 0.5 * (e + 1 / e);
+		*diff = g * 0.5 * (em + em / e);
+		return;
+	}
+	/* (x - s)^2 and (x + s)^2 from x^2 + s^2 -+ 2xs. */
+	dd a = dd_add(x2, {s2, 0});
+	dd am = dd_add(a, {-p.hi, -(p.lo + 2 * x.lo * s)});
+	dd ap = dd_add(a, {p.hi, p.lo + 2 * x.lo * s});
+	double em = am.hi < trap_t2max ? exp_dd({-am.hi, -am.lo}) : 0;
+	double ep = ap.hi < trap_t2max ? exp_dd({-ap.hi, -ap.lo}) : 0;
+	*sum = em + ep;
+	*diff = em - ep;
+}
+
+/* Trapezoidal rule on nodes centred on x, plus the pole's residue. */
+int trapezoid(dd x, dd y, double *re, double *im)
+{
+	const double tmax = 6.48074069840786;	/* sqrt(42) */
+	dd y2 = two_prod(y.hi, y.hi);
+	y2.lo += 2 * y.hi * y.lo;
+	double sr = 0, si = 0;
+	int n = 0;
+	/* Nodes x - s below -tmax and x + s above tmax carry nothing; start
+	 * where x - s enters [-tmax, tmax]. */
+	int m0 = 0;
+	if (x.hi > tmax)
+		m0 = static_cast<int>((x.hi - tmax) / trap_h);
+	for (int m = m0;; m++) {
+		double s = trap_h * (m + 0.5);
+		if (x.hi - s < -tmax)
+			break;
+		double sum, diff;
+		node_pair(x, s, &sum, &diff);
+		double den = s * s + y2.hi + y2.lo;
+		sr += sum / den;
+		si += s * diff / den;
+		n += 2;
+	}
+	sr *= y.hi + y.lo;
+	/* h/pi */
+	const double hpi = trap_h * rpi_hi;
+	double pr = 0, pim = 0;
+	/* 2 exp(-z^2) / (1 + exp(2 pi y / h)): near the real axis the whole
+	 * of Re w, so dropped only where it underflows. */
+	double q = 2 * pi_hi / trap_h * y.hi;
+	if (y2.hi - x.hi * x.hi - q > -760) {
+		double er, ei;
+		exp_mz2(x, y, 2, &er, &ei);
+		double d = 1 + std::exp(q);
+		pr = er / d;
+		pim = ei / d;
+	}
+	*re = sr * hpi + pr;
+	*im = si * hpi + pim;
+	return n;
+}
+
+/* Laplace's continued fraction with nl levels, nl >= 1. */
+void cfrac(dd x, dd y, int nl, double *re, double *im)
+{
+	dd fr = x, fi = y;
+	if (nl > 1) {
+		double gr = x.hi, gi = y.hi;
+		for (int k = nl - 1; k >= 2; k--) {
+			double t = 0.5 * k / (gr * gr + gi * gi);
+			gr = x.hi - gr * t;
+			gi = y.hi + gi * t;
+		}
+		double t = 0.5 / (gr * gr + gi * gi);
+		fr = dd_add(x, {-gr * t, 0});
+		fi = dd_add(y, {gi * t, 0});
+	}
+	recip_isqrtpi(fr, fi, re, im);
+}
+
+/* w(x + iy) for x >= 0, y >= 0, both finite and given as double-double. */
+void upper(dd x, dd y, double *re, double *im)
+{
+	double mx = std::fmax(x.hi, y.hi);
+	if (mx >= asym_rmin) {
+		recip_isqrtpi(x, y, re, im);
+		faddeeva_algorithm = ALG_ASYM;
+		faddeeva_nofterms = 1;
+		return;
+	}
+	double r = mx < 0x1p-30 ? 2 * mx : std::sqrt(x.hi * x.hi + y.hi * y.hi);
+	if (r < taylor_rmax) {
+		int nt = 3;
+		while (r > taylor_r[nt])
+			nt++;
+		taylor(x.hi + x.lo, y.hi + y.lo, nt, re, im);
+		faddeeva_algorithm = ALG_TAYLOR;
+		faddeeva_nofterms = nt;
+		return;
+	}
+	if (r < cf_rmin) {
+		faddeeva_nofterms = trapezoid(x, y, re, im);
+		faddeeva_algorithm = ALG_TRAP;
+		return;
+	}
+	int nl = 2;
+	while (r < cf_r[nl])
+		nl++;
+	cfrac(x, y, nl, re, im);
+	if (y.hi < 1e-6 && x.hi < 27.5) {
+		double er, ei;
+		exp_mz2(x, y, 1, &er, &ei);
+		*re += er;
+		*im += ei;
+	}
+	faddeeva_algorithm = ALG_CFRAC;
+	faddeeva_nofterms = nl;
+}
+
+/* w(z) for finite z. */
+void w_finite(double x, double y, double *re, double *im)
+{
+	if (y >= 0) {
+		upper({std::fabs(x), 0}, {y, 0}, re, im);
+		if (std::signbit(x))
+			*im = -*im;
+		return;
+	}
+	/* w(z) = 2 exp(-z^2) - w(-z); w(-z) = conj w(|x| - iy) when x >= 0. */
+	double ur, ui;
+	upper({std::fabs(x), 0}, {-y, 0}, &ur, &ui);
+	if (!std::signbit(x))
+		ui = -ui;
+	faddeeva_algorithm += ALG_REFLECT;
+	double ax = std::fabs(x), ay = -y;
+	double er, ei;
+	if (ax <= 0x1p450 && ay <= 0x1p450) {
+		if (ay * ay - ax * ax < -750) {
+			*re = -ur;
+			*im = -ui;
+			return;
+		}
+		exp_mz2({x, 0}, {y, 0}, 2, &er, &ei);
+	} else {
+		/* Out of reach of exact squares, exp(y^2 - x^2) is 0, 1 (when
+		 * |x| = |y|) or infinite. */
+		if (ay < ax) {
+			*re = -ur;
+			*im = -ui;
+			return;
+		}
+		double c, s;
+		cos_sin_2xy(x, y, &c, &s);
+		double mag = ay == ax ? 2 : INFINITY;
+		er = mag * c;
+		ei = s == 0 ? -s : -mag * s;
+	}
+	*re = er - ur;
+	*im = ei - ui;
+}
+
+} // namespace
+
+extern "C" double _Complex w_of_z(double _Complex z)
+{
+	double x = __real__ z, y = __imag__ z;
+	double re, im;
+	if (std::isfinite(x) && std::isfinite(y)) {
+		w_finite(x, y, &re, &im);
+	} else {
+		faddeeva_algorithm = ALG_SPECIAL;
+		faddeeva_nofterms = 0;
+		if (std::isnan(x) || std::isnan(y)) {
+			re = im = NAN;
+		} else if (y == -INFINITY) {
+			/* exp(y^2) wins; its phase is known only on the axis. */
+			re = x == 0 ? INFINITY : NAN;
+			im = x == 0 ? std::copysign(0.0, x) : NAN;
+			if (std::isinf(x))
+				re = im = NAN;
+		} else {
+			/* |z| infinite with y > -inf: w -> i / (sqrt(pi) z) = 0,
+			 * with the signs of y and x. */
+			re = std::copysign(0.0, y);
+			im = std::copysign(0.0, x);
+		}
+	}
+	double _Complex w;
+	__real__ w = re;
+	__imag__ w = im;
+	return w;
+}
+
+/*
+ * voigt: Re w((x + i gamma) / (sigma sqrt 2)) / (sigma sqrt(2 pi)).  The
+ * argument is formed in double-double and handed to w in that form, so
+ * that the Gaussian wing exp(-x^2 / (2 sigma^2)) keeps its digits.
+ */
+namespace {
+
+double lorentz(double x, double gamma)
+{
+	if (gamma == 0)
+		return x == 0 ? INFINITY : 0;
+	/* gamma / (pi (x^2 + gamma^2)), scaled out of overflow. */
+	double m = std::fmax(std::fabs(x), gamma);
+	int k = std::ilogb(m);
+	double xs = std::ldexp(x, -k), gs = std::ldexp(gamma, -k);
+	dd n = dd_add(two_prod(xs, xs), two_prod(gs, gs));
+	dd d = dd_mul(n, {pi_hi, pi_lo});
+	return std::ldexp(dd_div({gs, 0}, d), -k);
+}
+
+dd div_by(double a, dd d)
+{
+	double q = a / d.hi;
+	dd p = two_prod(q, d.hi);
+	double r = ((a - p.hi) - p.lo) - q * d.lo;
+	return fast_two_sum(q, r / d.hi);
+}
+
+/* exp(-x^2 / (2 sigma^2)) / (sigma sqrt(2 pi)), the exponent in
+ * double-double and split off so that a normal result never passes
+ * through the subnormals. */
+double gauss(double x, double sigma)
+{
+	dd s2 = dd_mul({sigma, 0}, {sqrt2_hi, sqrt2_lo});
+	dd u = div_by(std::fabs(x), s2);
+	dd u2 = dd_mul(u, u);
+	int k;
+	double m = exp_split({-u2.hi, -u2.lo}, &k);
+	dd n = dd_mul({m, 0}, {rsqrt2pi_hi, rsqrt2pi_lo});
+	double v = dd_div(n, {sigma, 0});
+	int k1 = k / 2;
+	return std::ldexp(std::ldexp(v, k1), k - k1);
+}
+
+} // namespace
+
+extern "C" double voigt(double x, double sigma, double gamma)
+{
+	if (std::isnan(x) || std::isnan(sigma) || std::isnan(gamma))
+		return NAN;
+	if (sigma < 0 || gamma < 0)
+		return NAN;
+	if (std::isinf(x) || std::isinf(sigma) || std::isinf(gamma))
+		return 0;
+	/* The profile is homogeneous of degree -1: scale the widths and x
+	 * by a power of two into the middle of the range. */
+	double m = std::fmax(std::fabs(x), std::fmax(sigma, gamma));
+	int k = 0;
+	if (m > 0x1p300 || (m < 0x1p-300 && m > 0)) {
+		k = std::ilogb(m);
+		x = std::ldexp(x, -k);
+		sigma = std::ldexp(sigma, -k);
+		gamma = std::ldexp(gamma, -k);
+	}
+	double v;
+	if (sigma == 0 || std::fmax(std::fabs(x), gamma) > 0x1p27 * sigma) {
+		v = lorentz(x, gamma);
+	} else if (gamma == 0) {
+		v = gauss(x, sigma);
+	} else {
+		dd s2 = dd_mul({sigma, 0}, {sqrt2_hi, sqrt2_lo});
+		dd zx = div_by(std::fabs(x), s2), zy = div_by(gamma, s2);
+		double re, im;
+		upper(zx, zy, &re, &im);
+		dd n = dd_mul(two_prod(re, 1), {rsqrt2pi_hi, rsqrt2pi_lo});
+		v = dd_div(n, {sigma, 0});
+	}
+	return k != 0 ? std::ldexp(v, -k) : v;
+}

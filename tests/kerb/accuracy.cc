@@ -1,0 +1,211 @@
+/*
+ * The accuracy of w_of_z and voigt against the 40-digit tables that
+ * mktables writes: every point measured, the bounds of w_of_z(3) and
+ * voigt(3) checked, and the figures printed.
+ *
+ * Environment (set by meson): KERB_W_TABLE and KERB_VOIGT_TABLE name the
+ * tables; KERB_STRIDE=n checks only every n-th point of the random set
+ * (the cross builds, under qemu) and every point of the other sets;
+ * KERB_ERRORS=FILE writes "x y error" for each checked point of w, for
+ * the plotting script.
+ */
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "kerb.h"
+
+namespace {
+
+/* The records as mktables packs them, little-endian. */
+#pragma pack(push, 4)
+struct WPoint {
+	double x, y, re, im;
+	float re_lo, im_lo;
+	uint32_t set;
+};
+#pragma pack(pop)
+static_assert(sizeof(WPoint) == 44, "record layout");
+
+struct VPoint {
+	double x, sigma, gamma, v;
+	float v_lo;
+	uint32_t set;
+};
+static_assert(sizeof(VPoint) == 40, "record layout");
+
+const char *const set_names[] = {"random", "realaxis-far", "one-plus-i",
+	"boundary", "real-axis", "imag-axis", "overflow-edge",
+	"lower-moderate", "subnormal", "diagonal", "moderate"};
+constexpr unsigned nsets = sizeof set_names / sizeof set_names[0];
+
+template <class T> std::vector<T> load(const char *env)
+{
+	std::vector<T> v;
+	const char *path = std::getenv(env);
+	FILE *f = path ? std::fopen(path, "rb") : nullptr;
+	if (f == nullptr)
+		return v;
+	T rec;
+	while (std::fread(&rec, sizeof rec, 1, f) == 1)
+		v.push_back(rec);
+	(void)std::fclose(f);
+	return v;
+}
+
+int stride()
+{
+	const char *s = std::getenv("KERB_STRIDE");
+	return s ? std::max(1, std::atoi(s)) : 1;
+}
+
+/* Relative error of one part against hi (1 + lo). */
+double rel(double got, double hi, float lo)
+{
+	if (got == hi && (std::isinf(hi) || hi == 0))
+		return 0;
+	return std::fabs((got - hi) - hi * lo) / std::fabs(hi);
+}
+
+double median(std::vector<double> v)
+{
+	if (v.empty())
+		return 0;
+	auto mid = v.begin() + v.size() / 2;
+	std::nth_element(v.begin(), mid, v.end());
+	return *mid;
+}
+
+/* |2 exp(-z^2)| / |v| in the lower half-plane, v being w or one of its
+ * parts: what the subtraction in w(z) = 2 exp(-z^2) - w(-z) may cost
+ * where v is small, near the zeros of w and of its parts. */
+double reflection_factor(const WPoint &p, double v)
+{
+	if (p.y >= 0)
+		return 1;
+	double ax = std::fabs(p.x), ay = std::fabs(p.y);
+	double e = 2 * std::exp((ay - ax) * (ay + ax));
+	return std::fmax(1, e / std::fabs(v));
+}
+
+struct Measured {
+	std::vector<double> norm, part[2];
+	std::vector<double> by_set[nsets];
+	double worst = 0, worst_x = 0, worst_y = 0;
+};
+
+/* Bounds, relative: norm-wise, per part, on the axes, and the median. */
+constexpr double norm_bound = 1e-15, part_bound = 1e-14, axis_bound = 1e-15,
+	median_bound = 2e-16;
+
+TEST(WOfZTable, MeetsTheBounds)
+{
+	std::vector<WPoint> table = load<WPoint>("KERB_W_TABLE");
+	ASSERT_GT(table.size(), 100000u) << "no table in KERB_W_TABLE";
+	int n = stride();
+	FILE *dump = nullptr;
+	if (const char *path = std::getenv("KERB_ERRORS"))
+		dump = std::fopen(path, "w");
+	Measured m;
+	size_t checked = 0, failures = 0;
+	for (size_t i = 0; i < table.size(); i++) {
+		const WPoint &p = table[i];
+		if (p.set == 0 && i % n != 0)
+			continue;
+		checked++;
+		double _Complex z;
+		__real__ z = p.x;
+		__imag__ z = p.y;
+		double _Complex w = w_of_z(z);
+		double re = __real__ w, im = __imag__ w;
+		bool ok = !std::isnan(re) && !std::isnan(im);
+		double wnorm = std::hypot(p.re, p.im);
+		double kappa = reflection_factor(p, wnorm);
+		double e = 0;
+		if (std::isinf(p.re) || std::isinf(p.im)) {
+			/* Overflow: the same infinities, the finite part close. */
+			ok = ok && (std::isinf(p.re) ? re == p.re : std::isfinite(re))
+				&& (std::isinf(p.im) ? im == p.im : std::isfinite(im));
+		} else if (wnorm >= 0x1p-969) {
+			e = std::hypot((re - p.re) - p.re * p.re_lo, (im - p.im) - p.im * p.im_lo) / wnorm;
+			ok = ok && e <= norm_bound * kappa;
+			const double ref[2] = {p.re, p.im}, got[2] = {re, im};
+			const float lo[2] = {p.re_lo, p.im_lo};
+			for (int k = 0; k < 2; k++) {
+				if (std::fabs(ref[k]) < DBL_MIN || std::fabs(ref[k]) < 1e-3 * wnorm)
+					continue;
+				double ek = rel(got[k], ref[k], lo[k]);
+				m.part[k].push_back(ek);
+				bool axis = (k == 1 && p.y == 0) || (k == 0 && p.x == 0);
+				ok = ok && ek <= (axis ? axis_bound : part_bound)
+					* reflection_factor(p, ref[k]);
+			}
+			m.norm.push_back(e);
+			m.by_set[p.set < nsets ? p.set : 0].push_back(e);
+			if (e / kappa > m.worst) {
+				m.worst = e / kappa;
+				m.worst_x = p.x;
+				m.worst_y = p.y;
+			}
+		}
+		if (dump)
+			std::fprintf(dump, "%a %a %a %d\n", p.x, p.y, e, p.set);
+		if (!ok && failures++ < 20)
+			ADD_FAILURE() << std::hexfloat << "z = " << p.x << " + " << p.y
+				<< "i: got " << re << " + " << im << "i, want "
+				<< p.re << " + " << p.im << "i" << std::defaultfloat
+				<< " (error " << e << ", allowed x" << kappa << ")";
+	}
+	if (dump)
+		(void)std::fclose(dump);
+	EXPECT_EQ(failures, 0u);
+	double med = median(m.norm);
+	EXPECT_LE(med, median_bound);
+	auto mx = [](const std::vector<double> &v) {
+		return v.empty() ? 0.0 : *std::max_element(v.begin(), v.end());
+	};
+	std::printf("w: %zu points; norm-wise max %.3g (at %a%+ai, reflection "
+		"factor taken out) median %.3g; Re max %.3g median %.3g; "
+		"Im max %.3g median %.3g\n", checked, m.worst, m.worst_x, m.worst_y,
+		med, mx(m.part[0]), median(m.part[0]), mx(m.part[1]), median(m.part[1]));
+	for (unsigned s = 0; s < nsets; s++)
+		std::printf("  %-15s %6zu points  max %.3g  median %.3g\n", set_names[s],
+			m.by_set[s].size(), mx(m.by_set[s]), median(m.by_set[s]));
+}
+
+constexpr double voigt_bound = 2e-15;
+
+TEST(VoigtTable, MeetsTheBound)
+{
+	std::vector<VPoint> table = load<VPoint>("KERB_VOIGT_TABLE");
+	ASSERT_GT(table.size(), 10000u) << "no table in KERB_VOIGT_TABLE";
+	std::vector<double> err;
+	size_t failures = 0;
+	for (const VPoint &p : table) {
+		double v = voigt(p.x, p.sigma, p.gamma);
+		bool ok = !std::isnan(v);
+		double e = 0;
+		if (std::fabs(p.v) >= DBL_MIN && std::isfinite(p.v)) {
+			e = rel(v, p.v, p.v_lo);
+			err.push_back(e);
+			ok = ok && e <= voigt_bound;
+		} else {
+			ok = ok && (std::isinf(p.v) ? v == p.v : std::fabs(v) < 2 * DBL_MIN);
+		}
+		if (!ok && failures++ < 20)
+			ADD_FAILURE() << std::hexfloat << "voigt(" << p.x << ", " << p.sigma
+				<< ", " << p.gamma << ") = " << v << ", want " << p.v
+				<< std::defaultfloat << " (error " << e << ")";
+	}
+	EXPECT_EQ(failures, 0u);
+	std::printf("voigt: %zu points; max %.3g median %.3g\n", table.size(),
+		err.empty() ? 0.0 : *std::max_element(err.begin(), err.end()), median(err));
+}
+
+} // namespace

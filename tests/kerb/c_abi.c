@@ -1,0 +1,57 @@
+/*
+ * w_of_z called from C, with C's complex calling convention, on every
+ * target: the values must arrive whole and the two counters be set by
+ * the call itself.
+ */
+#include <complex.h>
+#include <math.h>
+#include <stdio.h>
+
+#include "kerb.h"
+
+static int failures;
+
+static void check(double x, double y, double re, double im, double tol)
+{
+	double complex w = w_of_z(CMPLX(x, y));
+
+	if (!(fabs(creal(w) - re) <= tol * fabs(re) &&
+	    fabs(cimag(w) - im) <= tol * fabs(im))) {
+		printf("w(%a%+ai) = %a%+ai, want %a%+ai\n", x, y,
+		    creal(w), cimag(w), re, im);
+		failures++;
+	}
+}
+
+int main(void)
+{
+	double complex w;
+
+	/* 40-digit values rounded to double. */
+	check(1, 1, 0x1.380edd6ce5536p-2, 0x1.aa6eb0cfe97c7p-3, 0x1p-51);
+	check(-2, -1, -0x1.a481bcef46412p-3, -0x1.2cc2918b8ad3bp-3, 0x1p-50);
+	check(5, 0, 0x1.e8a37a45fc32ep-37, 0x1.d80c2650f5807p-4, 0x1p-50);
+	check(0, 0, 1, 0, 0);
+
+	/* The counters belong to the latest call. */
+	faddeeva_algorithm = faddeeva_nofterms = -1;
+	w = w_of_z(CMPLX(0.25, 0.25));
+	(void)w;
+	if (faddeeva_algorithm != 1 || faddeeva_nofterms < 3) {
+		printf("after w(0.25+0.25i): algorithm %d, %d terms\n",
+		    faddeeva_algorithm, faddeeva_nofterms);
+		failures++;
+	}
+	w = w_of_z(CMPLX(3, -2));
+	if (faddeeva_algorithm != 12 || faddeeva_nofterms < 2) {
+		printf("after w(3-2i): algorithm %d, %d terms\n",
+		    faddeeva_algorithm, faddeeva_nofterms);
+		failures++;
+	}
+
+	if (voigt(0, 1, 0) != 0x1.9884533d43651p-2) {
+		printf("voigt(0, 1, 0) = %a\n", voigt(0, 1, 0));
+		failures++;
+	}
+	return failures != 0;
+}

@@ -1,0 +1,135 @@
+/*
+ * Special inputs, symmetries and the counters: what w_of_z(3) and
+ * voigt(3) promise beyond the tables.
+ */
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <random>
+
+#include "kerb.h"
+
+namespace {
+
+struct W {
+	double re, im;
+};
+
+W w(double x, double y)
+{
+	double _Complex z;
+	__real__ z = x;
+	__imag__ z = y;
+	double _Complex r = w_of_z(z);
+	return {__real__ r, __imag__ r};
+}
+
+bool same(double a, double b)
+{
+	return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b));
+}
+
+TEST(WOfZSpecial, ZerosInfinitiesAndNaN)
+{
+	struct {
+		double x, y, re, im;
+	} const cases[] = {
+		{0.0, 0.0, 1, 0.0},
+		{-0.0, 0.0, 1, -0.0},
+		{INFINITY, 1, 0.0, 0.0},
+		{-INFINITY, 1, 0.0, -0.0},
+		{INFINITY, -1, -0.0, 0.0},
+		{2, INFINITY, 0.0, 0.0},
+		{-2, INFINITY, 0.0, -0.0},
+		{0.0, -INFINITY, INFINITY, 0.0},
+		{1, -INFINITY, NAN, NAN},
+		{NAN, 1, NAN, NAN},
+		{1, NAN, NAN, NAN},
+	};
+	for (const auto &c : cases) {
+		W r = w(c.x, c.y);
+		EXPECT_TRUE(same(r.re, c.re) && same(r.im, c.im))
+			<< "w(" << c.x << ", " << c.y << ") = " << r.re << ", " << r.im;
+		if (!std::isfinite(c.x) || !std::isfinite(c.y)) {
+			EXPECT_EQ(faddeeva_algorithm, 0);
+		}
+	}
+	/* A subnormal z is w(0) to the last bit but keeps Im w = 2x/sqrt(pi),
+	 * rounded to the subnormal grid: 16 * 1.128... -> 18 units. */
+	W r = w(0x1p-1070, 0x1p-1070);
+	EXPECT_EQ(r.re, 1.0);
+	EXPECT_EQ(r.im, 0x1.2p-1070);
+}
+
+TEST(WOfZSpecial, SymmetriesHoldBitForBit)
+{
+	/* w(-conj z) = conj w(z): one path computes both. */
+	std::mt19937_64 gen(7);
+	std::uniform_real_distribution<double> e(-8, 8), m(-1, 1);
+	for (int i = 0; i < 2000; i++) {
+		double x = m(gen) * std::pow(10.0, e(gen)), y = m(gen) * std::pow(10.0, e(gen));
+		W a = w(x, y), b = w(-x, y);
+		EXPECT_TRUE(same(a.re, b.re) && same(a.im, -b.im)) << x << " " << y;
+	}
+}
+
+TEST(WOfZSpecial, CountersNameTheMethod)
+{
+	struct {
+		double x, y;
+		int algorithm, lo, hi;
+	} const cases[] = {
+		{1e-10, 0, 1, 3, 3},
+		{0.3, 0.2, 1, 15, 27},
+		{2, 1, 2, 10, 40},
+		{20, 0.5, 3, 2, 15},
+		{1e9, 1, 4, 1, 1},
+		{-2, -1, 12, 10, 40},
+		{-30, -0.5, 13, 2, 15},
+		{1e-300, -1e-300, 11, 3, 3},
+	};
+	for (const auto &c : cases) {
+		faddeeva_algorithm = faddeeva_nofterms = -1;
+		(void)w(c.x, c.y);
+		EXPECT_EQ(faddeeva_algorithm, c.algorithm) << c.x << " " << c.y;
+		EXPECT_GE(faddeeva_nofterms, c.lo) << c.x << " " << c.y;
+		EXPECT_LE(faddeeva_nofterms, c.hi) << c.x << " " << c.y;
+	}
+}
+
+TEST(WOfZSpecial, OverflowGivesTheRightInfinity)
+{
+	/* exp(-z^2) dominates: w = 2 exp(y^2 - x^2) (cos 2xy - i sin 2xy). */
+	W r = w(0, -30);
+	EXPECT_EQ(r.re, INFINITY);
+	EXPECT_EQ(r.im, 0);
+	r = w(0.5, -27);	/* 2xy = -27: cos > 0, sin < 0 */
+	EXPECT_EQ(r.re, -INFINITY * std::cos(27.0) / std::fabs(std::cos(27.0)) * -1);
+	EXPECT_EQ(r.im, std::sin(27.0) > 0 ? INFINITY : -INFINITY);
+	/* Just inside the range the value is finite. */
+	r = w(0, -26.6);
+	EXPECT_TRUE(std::isfinite(r.re) && r.re > 1e307);
+}
+
+TEST(VoigtSpecial, LimitsAndDomain)
+{
+	const double rs2pi = 0.3989422804014327;	/* 1/sqrt(2 pi) */
+	EXPECT_DOUBLE_EQ(voigt(0, 1, 0), rs2pi);
+	EXPECT_DOUBLE_EQ(voigt(3, 2, 0), rs2pi / 2 * std::exp(-9.0 / 8));
+	EXPECT_DOUBLE_EQ(voigt(3, 0, 2), 2 / (M_PI * 13));
+	EXPECT_EQ(voigt(0, 0, 0), INFINITY);
+	EXPECT_EQ(voigt(1, 0, 0), 0);
+	EXPECT_TRUE(std::isnan(voigt(1, -1, 1)));
+	EXPECT_TRUE(std::isnan(voigt(1, 1, -1)));
+	EXPECT_TRUE(std::isnan(voigt(NAN, 1, 1)));
+	EXPECT_EQ(voigt(INFINITY, 1, 1), 0);
+	EXPECT_EQ(voigt(1, INFINITY, 1), 0);
+	/* Even in x, homogeneous of degree -1 across the whole range. */
+	EXPECT_EQ(voigt(-1.5, 1, 0.5), voigt(1.5, 1, 0.5));
+	EXPECT_EQ(voigt(0x1.8p900, 0x1p900, 0x1p899), 0x1p-900 * voigt(1.5, 1, 0.5));
+	EXPECT_EQ(voigt(0x1.8p-900, 0x1p-900, 0x1p-901), 0x1p900 * voigt(1.5, 1, 0.5));
+}
+
+} // namespace
