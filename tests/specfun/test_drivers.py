@@ -104,14 +104,14 @@ def test_profcalc_converts_as_strtod_does(target):
 
 
 # Points that reach every method of the library (codes as w_of_z(3) lists
-# them): Taylor series, trapezoidal rule, continued fraction, the leading
-# asymptotic term, and each of them again through the reflection into the
-# lower half-plane.
-METHOD_POINTS = [('0', '0'), ('1e-20', '1e-20'), ('0.3', '0.2'), ('1', '1'), ('3', '0.5'),
-                 ('6', '0.001'), ('30', '1e-3'), ('100', '100'), ('1e10', '1'),
-                 ('0.1', '-0.1'), ('0.5', '-2'), ('-7', '-0.75'), ('0', '-5'),
-                 ('-30', '-1e-3'), ('1e10', '-1')]
-METHODS = {1, 2, 3, 4, 11, 12, 13, 14}
+# them): special inputs, the Taylor series about 0, the trapezoidal rule,
+# the continued fraction, the leading asymptotic term, the series about a
+# zero of w, and the reflection into the lower half-plane of methods 2 to 4.
+METHOD_POINTS = [('inf', '0'), ('0', '0'), ('1e-20', '1e-20'), ('0.3', '0.2'),
+                 ('0.1', '-0.1'), ('1', '1'), ('3', '0.5'), ('6', '0.001'), ('30', '1e-3'),
+                 ('100', '100'), ('1e10', '1'), ('1.99146', '-1.35481'), ('0.5', '-2'),
+                 ('-7', '-0.75'), ('0', '-5'), ('-30', '-1e-3'), ('1e10', '-1')]
+METHODS = {0, 1, 2, 3, 4, 5, 12, 13, 14}
 
 
 @pytest.mark.parametrize('target', targets_of('cplxcalc'))
