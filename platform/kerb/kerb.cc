@@ -315,10 +315,12 @@ unsigned huge_phase(double x, double y, dd *t)
 	 * within 1/8 turn. */
 	unsigned q = static_cast<unsigned>((phi + (uint64_t(1) << 61)) >> 62) & 3;
 	int64_t rho = static_cast<int64_t>(phi - (uint64_t(q) << 62));
-	double rh = static_cast<double>(rho);
-	double rl = static_cast<double>(rho - static_cast<int64_t>(rh));
-	double r3 = std::ldexp(static_cast<double>(acc[3] & 0xffffffff), -32);
-	dd r = two_sum(rh, rl);
+	/* In 32-bit pieces, each converted exactly (on x86 a 64-bit integer
+	 * passes through the x87, which need not round it to double). */
+	double rh = std::ldexp(static_cast<double>(static_cast<int32_t>(rho >> 32)), 32);
+	double rl = static_cast<double>(static_cast<uint32_t>(rho & 0xffffffff));
+	double r3 = std::ldexp(static_cast<double>(static_cast<uint32_t>(acc[3] & 0xffffffff)), -32);
+	dd r = fast_two_sum(rh, rl);
 	r = dd_add(r, {r3, 0});
 	*t = dd_mul(dd_ldexp(r, -64), {2 * pi_hi, 2 * pi_lo});
 	return q;
