@@ -5,7 +5,9 @@ rpcwire.py (RPC on the wire) and harness.py (wall stand-in, namespaces,
 import contextlib
 import fcntl
 import os
+import subprocess
 import sys
+import time
 
 import pytest
 
@@ -21,6 +23,26 @@ def locked():
     with open(LOCK, 'w') as f:
         fcntl.flock(f, fcntl.LOCK_EX)
         yield
+
+
+@pytest.fixture(scope='session', autouse=True)
+def portmapper():
+    """The machine's rpcbind; started for the session when none runs (a
+    fresh machine has none), and stopped again at its end."""
+    if subprocess.run(['rpcinfo', '-p', '127.0.0.1'], capture_output=True).returncode == 0:
+        yield
+        return
+    proc = subprocess.Popen(['rpcbind', '-f', '-w'])
+    for _ in range(100):
+        if subprocess.run(['rpcinfo', '-p', '127.0.0.1'], capture_output=True).returncode == 0:
+            break
+        time.sleep(0.05)
+    else:
+        proc.kill()
+        pytest.fail('rpcbind did not start')
+    yield
+    proc.terminate()
+    proc.wait()
 
 
 @pytest.fixture
