@@ -9,7 +9,9 @@ import subprocess
 import threading
 import time
 
+import rpcwire
 from buildlib import ROOT, build_dir, command, targets_of
+from rpcwire import IPPROTO_UDP, PMAPPROG, PMAPVERS, WALLPROG, WALLVERS, u32
 
 # The entry of /tmp that holds the checkout, if it lies there; a private
 # /tmp keeps it, and LEFT_IN_TMP lists everything else.
@@ -17,9 +19,7 @@ _rel = os.path.relpath(ROOT, '/tmp')
 TMP_KEEP = '' if _rel.startswith('..') else _rel.split(os.sep)[0]
 LEFT_IN_TMP = 'ls -A /tmp | grep -vxF "${BCAST_KEEP:-/}"'
 
-WALLPROG, WALLVERS = 100008, 1
-PMAPPROG, PMAPVERS, PMAPPROC_SET, PMAPPROC_UNSET = 100000, 2, 1, 2
-IPPROTO_UDP = 17
+PMAPPROC_SET, PMAPPROC_UNSET = 1, 2
 UDPMSGSIZE = 8800           # libtirpc's default datagram buffer
 CALL_HEADER = 40            # xid .. verifier of a call with null credentials
 
@@ -84,21 +84,13 @@ def tz_for(hour, minute, second=30, now=None):
     return 'BCT%s%d:%02d:%02d' % (sign, west // 3600, west // 60 % 60, west % 60)
 
 
-def rpc_call(xid, prog, vers, proc, args=b''):
-    return struct.pack('>10I', xid, 0, 2, prog, vers, proc, 0, 0, 0, 0) + args
-
-
 def pmap(proc, port):
     """Set or unset (100008, 1, udp) at the local portmapper (version 2)."""
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-        s.settimeout(5)
-        args = struct.pack('>4I', WALLPROG, WALLVERS, IPPROTO_UDP, port)
-        s.sendto(rpc_call(0x5ca1ab1e, PMAPPROG, PMAPVERS, proc, args),
-                 ('127.0.0.1', 111))
-        reply = s.recv(512)
-    xid, mtype, stat, _, _, accept, result = struct.unpack('>7I', reply[:28])
-    assert (mtype, stat, accept) == (1, 0, 0), reply
-    return result
+    with rpcwire.Client(111) as c:
+        r = c.rpc(PMAPPROG, PMAPVERS, proc,
+                  u32(WALLPROG) + u32(WALLVERS) + u32(IPPROTO_UDP) + u32(port))
+    assert r is not None and r.accept_stat == rpcwire.SUCCESS, r
+    return struct.unpack('>I', r.body[:4])[0]
 
 
 def unregister():
@@ -148,7 +140,7 @@ class FakeServer:
             vlen = struct.unpack('>I', data[vpos + 4:vpos + 8])[0]
             self.calls.append((proc, data[vpos + 8 + vlen:]))
             if self.answer:
-                self.sock.sendto(struct.pack('>6I', xid, 1, 0, 0, 0, 0), peer)
+                self.sock.sendto(rpcwire.accepted(xid, rpcwire.SUCCESS), peer)
 
     def strings(self):
         """The decoded text of each broadcast call received."""

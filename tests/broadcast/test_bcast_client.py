@@ -81,9 +81,13 @@ def grow_while_reading(target, size, limit=None):
     try:
         fds = '/proc/%d/fd' % p.pid
         deadline = time.time() + 30
+        def target_of(fd):
+            try:
+                return os.readlink(os.path.join(fds, fd))
+            except OSError:     # closed since the listing (qemu opens and closes files)
+                return ''
         while True:
-            found = [n for n in os.listdir(fds)
-                     if os.readlink(os.path.join(fds, n)).startswith('/tmp/wall.')]
+            found = [n for n in os.listdir(fds) if target_of(n).startswith('/tmp/wall.')]
             if found or time.time() > deadline:
                 break
             time.sleep(0.02)
