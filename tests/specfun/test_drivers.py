@@ -3,6 +3,7 @@ handling, the fixed output formats, the library's own integers, and values
 held against the mpmath reference."""
 
 import json
+import math
 import os
 import subprocess
 
@@ -79,7 +80,7 @@ def test_cplxcalc_converts_as_strtod_does(target):
     assert value('abc', '1') == value('0', '1')
     assert value('abc', '1')[1] == 0.0
     assert value('  0x1p-3', '\t2.5e0xyz') == value('0.125', '2.5')
-    assert value('nan', '0') != value('nan', '0')  # NaN in, NaN out
+    assert all(map(math.isnan, value('nan', '0')))  # NaN in, NaN out
     # Overflow converts to infinity, as "inf" does.
     assert value('1e400', '0') == value('inf', '0')
     # A negative part with 19 digits and a three-digit exponent is printed
@@ -160,6 +161,6 @@ def test_a_failed_write_is_not_success(program):
     args = ['1', '1'] if program == 'cplxcalc' else ['1', '1', '1']
     with open('/dev/full', 'w') as full:
         out = subprocess.run([os.path.join(build_dir('host'), 'specfun', program), *args],
-                             stdout=full, capture_output=False, stderr=subprocess.PIPE)
+                             stdout=full, stderr=subprocess.PIPE)
     assert out.returncode == 1
     assert out.stderr.startswith(program.encode() + b': write error: ')
