@@ -16,16 +16,9 @@
 #include <vector>
 
 #include "kerb.h"
+#include "table.h"
 
 namespace {
-
-#pragma pack(push, 4)
-struct WPoint {
-	double x, y, re, im;
-	float re_lo, im_lo;
-	uint32_t set;
-};
-#pragma pack(pop)
 
 volatile double sink;
 

@@ -398,51 +398,41 @@ void exp_mz2(dd x, dd y, double scale, double *re, double *im)
 	*im = -std::ldexp(std::ldexp(m * s, k1), k2);
 }
 
+/* sqrt(pi) |f|^2 for f = a + ib given as double-double parts, with a and b
+ * scaled by an exact power of two so that |f|^2 stays in range; *unscale
+ * restores the quotient.  A part that the scaling pushes into the
+ * subnormals is below the other's last bit. */
+dd scaled_denominator(dd *a, dd *b, double *unscale)
+{
+	double fa = std::fabs(a->hi), fb = std::fabs(b->hi);
+	double m = fa > fb ? fa : fb;
+	double scale = 1;
+	if (m > 0x1p400)
+		scale = 0x1p-600;
+	else if (m < 0x1p-400)
+		scale = 0x1p600;
+	*unscale = scale;
+	*a = {a->hi * scale, a->lo * scale};
+	*b = {b->hi * scale, b->lo * scale};
+	dd n = dd_add(two_prod(a->hi, a->hi), two_prod(b->hi, b->hi));
+	n = fast_two_sum(n.hi, n.lo + 2 * (a->hi * a->lo + b->hi * b->lo));
+	return dd_mul(n, {sqrtpi_hi, sqrtpi_lo});
+}
+
 /* w = i / (sqrt(pi) f) for f = a + ib given as double-double parts. */
 void recip_isqrtpi(dd a, dd b, double *re, double *im)
 {
-	double fa = std::fabs(a.hi), fb = std::fabs(b.hi);
-	double m = fa > fb ? fa : fb;
-	/* Scale |f|^2 into range by an exact power of two; a part that the
-	 * scaling pushes into the subnormals is below the other's last bit. */
-	double scale = 1, unscale = 1;
-	if (m > 0x1p400) {
-		scale = 0x1p-600;
-		unscale = 0x1p-600;
-	} else if (m < 0x1p-400) {
-		scale = 0x1p600;
-		unscale = 0x1p600;
-	}
-	a = {a.hi * scale, a.lo * scale};
-	b = {b.hi * scale, b.lo * scale};
-	dd n = dd_add(two_prod(a.hi, a.hi), two_prod(b.hi, b.hi));
-	n = fast_two_sum(n.hi, n.lo + 2 * (a.hi * a.lo + b.hi * b.lo));
-	dd d = dd_mul(n, {sqrtpi_hi, sqrtpi_lo});
+	double unscale;
+	dd d = scaled_denominator(&a, &b, &unscale);
 	*re = dd_div(b, d) * unscale;
 	*im = dd_div(a, d) * unscale;
 }
 
-/* w = i / (sqrt(pi) f) for f = a + ib given as double-double parts, the
- * result to about 2^-100 (the careful reflection). */
+/* The same to about 2^-100 (the careful reflection). */
 void recip_isqrtpi_dd(dd a, dd b, dd *re, dd *im)
 {
-	double fa = std::fabs(a.hi), fb = std::fabs(b.hi);
-	double m = fa > fb ? fa : fb;
-	/* Scale |f|^2 into range by an exact power of two; a part that the
-	 * scaling pushes into the subnormals is below the other's last bit. */
-	double scale = 1, unscale = 1;
-	if (m > 0x1p400) {
-		scale = 0x1p-600;
-		unscale = 0x1p-600;
-	} else if (m < 0x1p-400) {
-		scale = 0x1p600;
-		unscale = 0x1p600;
-	}
-	a = {a.hi * scale, a.lo * scale};
-	b = {b.hi * scale, b.lo * scale};
-	dd n = dd_add(two_prod(a.hi, a.hi), two_prod(b.hi, b.hi));
-	n = fast_two_sum(n.hi, n.lo + 2 * (a.hi * a.lo + b.hi * b.lo));
-	dd d = dd_mul(n, {sqrtpi_hi, sqrtpi_lo});
+	double unscale;
+	dd d = scaled_denominator(&a, &b, &unscale);
 	*re = dd_mul_d(dd_quot(b, d), unscale);
 	*im = dd_mul_d(dd_quot(a, d), unscale);
 }

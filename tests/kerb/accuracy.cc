@@ -18,25 +18,9 @@
 #include <vector>
 
 #include "kerb.h"
+#include "table.h"
 
 namespace {
-
-/* The records as mktables packs them, little-endian. */
-#pragma pack(push, 4)
-struct WPoint {
-	double x, y, re, im;
-	float re_lo, im_lo;
-	uint32_t set;
-};
-#pragma pack(pop)
-static_assert(sizeof(WPoint) == 44, "record layout");
-
-struct VPoint {
-	double x, sigma, gamma, v;
-	float v_lo;
-	uint32_t set;
-};
-static_assert(sizeof(VPoint) == 40, "record layout");
 
 const char *const set_names[] = {"random", "realaxis-far", "one-plus-i",
 	"boundary", "real-axis", "imag-axis", "overflow-edge",
