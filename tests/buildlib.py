@@ -11,19 +11,20 @@ import subprocess
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 RUN_TARGET = os.path.join(ROOT, 'tools', 'run-target')
 
-# The cross targets each deliverable is built for; the host has them all.
-# Keep in step with cross_targets in the top-level meson.build.
-CROSS_TARGETS = {
-    'probes': ['mips', 'arm'],
-    'bcastd': ['mips'],
-    'bcast': ['mips'],
-    'vexil': ['mips'],
-    'fcntl-module': ['mips'],
-    'kerb': ['mips', 'arm', 'x86'],
-    'cplxcalc': ['mips', 'arm'],
-    'profcalc': ['mips', 'x86'],
-    'ccfacts': [],
-}
+
+def _cross_targets():
+    """The cross targets each deliverable is built for, from the table the
+    build reads too (cross/deliverables); the host has them all."""
+    table = {}
+    with open(os.path.join(ROOT, 'cross', 'deliverables')) as f:
+        for line in f:
+            words = line.split()
+            if words and not words[0].startswith('#'):
+                table[words[0]] = words[1:]
+    return table
+
+
+CROSS_TARGETS = _cross_targets()
 
 
 def build_dir(target):
