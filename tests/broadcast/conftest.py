@@ -5,6 +5,7 @@ rpcwire.py (RPC on the wire) and harness.py (wall stand-in, namespaces,
 import contextlib
 import fcntl
 import os
+import stat
 import subprocess
 import sys
 import time
@@ -13,6 +14,7 @@ import pytest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
+from buildlib import ROOT, targets_of  # noqa: E402
 
 LOCK = '/run/lock/bcast-tests.lock'
 
@@ -23,6 +25,47 @@ def locked():
     with open(LOCK, 'w') as f:
         fcntl.flock(f, fcntl.LOCK_EX)
         yield
+
+
+@pytest.fixture(scope='session', autouse=True)
+def reachable_programs():
+    """Some tests run bcast and bcastd as other users (nobody, a test uid),
+    who must reach the programs, the wrapper and the MIPS libraries.  A
+    checkout in a private directory (mktemp -d, a 0700 home) is opened for
+    the session: directories on the way get search permission for others
+    (never read, so nothing can be listed), the files themselves read and
+    execute.  Every mode changed is given back at the end."""
+    wanted = [os.path.join(ROOT, 'tools', 'run-target'),
+              os.path.join(ROOT, 'build', 'sysroot-mipsel', 'usr', 'lib', 'mipsel-linux-gnu')]
+    for name in ('bcast', 'bcastd'):
+        wanted += [harness.program(t, name) for t in targets_of(name)]
+    changed = {}
+
+    def grant(path, bits):
+        mode = stat.S_IMODE(os.stat(path).st_mode)
+        if mode & bits != bits:
+            changed.setdefault(path, mode)
+            os.chmod(path, mode | bits)
+
+    for path in wanted:
+        if not os.path.exists(path):
+            continue
+        if os.path.isdir(path):
+            for entry in os.scandir(path):
+                if entry.is_file(follow_symlinks=False):
+                    grant(entry.path, stat.S_IROTH)
+            grant(path, stat.S_IXOTH)
+        else:
+            grant(path, stat.S_IROTH | stat.S_IXOTH)
+        parent = os.path.dirname(path)
+        while parent != os.path.dirname(parent):
+            grant(parent, stat.S_IXOTH)
+            parent = os.path.dirname(parent)
+    try:
+        yield
+    finally:
+        for path, mode in changed.items():
+            os.chmod(path, mode)
 
 
 @pytest.fixture(scope='session', autouse=True)

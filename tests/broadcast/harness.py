@@ -87,6 +87,7 @@ mv "$f" "$f.msg"
             f.write(self.SCRIPT % self.dir)
         os.chmod(self.script, 0o755)
         self.gate = os.path.join(self.dir, 'gate')
+        self.gate_fd = None
 
     def bind(self):
         return (self.script, WALL)
@@ -125,18 +126,17 @@ mv "$f" "$f.msg"
         os.chmod(self.gate, 0o666)
 
     def release(self):
-        # Every run waiting at the gate has it open for reading; opening it
-        # for writing lets them all through, and with the name gone first
-        # no later run can block on it.
-        try:
-            fd = os.open(self.gate, os.O_WRONLY | os.O_NONBLOCK)
-        except OSError:         # nobody waits at it
-            fd = None
+        # A run writes its identity before it opens the gate, so it may be
+        # about to open it, or blocked in open() without a writer yet.
+        # Holding the gate open for reading and writing until cleanup wakes
+        # every such run, whenever it gets there; with the name gone no
+        # later run can find the gate at all.
+        self.gate_fd = os.open(self.gate, os.O_RDWR | os.O_NONBLOCK)
         os.unlink(self.gate)
-        if fd is not None:
-            os.close(fd)
 
     def cleanup(self):
+        if self.gate_fd is not None:
+            os.close(self.gate_fd)
         shutil.rmtree(self.dir, ignore_errors=True)
 
 

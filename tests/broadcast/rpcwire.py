@@ -5,6 +5,7 @@ import itertools
 import os
 import socket
 import struct
+import time
 
 WALLPROG, WALLVERS = 100008, 1
 PMAPPROG, PMAPVERS, PMAPPROC_GETPORT = 100000, 2, 3
@@ -85,6 +86,7 @@ class Client:
 
     def __init__(self, port, host='127.0.0.1', timeout=5.0):
         self.addr = (host, port)
+        self.timeout = timeout
         self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         self.sock.settimeout(timeout)
 
@@ -109,24 +111,41 @@ class Client:
         except socket.timeout:
             return None
 
-    def exchange(self, datagram, timeout=5.0):
-        """Send one datagram and return the raw reply with its xid, or None."""
-        self.send(datagram)
+    def exchange(self, datagram, timeout=None, retransmit=None):
+        """Send one datagram and return the raw reply with its xid, or None
+        after TIMEOUT seconds (the client's own by default).  With RETRANSMIT, the datagram is sent again
+        whenever that many seconds (doubling each time) pass unanswered, as
+        RPC clients do: a datagram may be lost in a full socket buffer."""
         xid = xid_of(datagram) if len(datagram) >= 4 else None
+        end = time.monotonic() + (self.timeout if timeout is None else timeout)
+        interval = retransmit
         while True:
-            data = self.recv(timeout)
-            if data is None or xid is None or xid_of(data) == xid:
-                return data
+            self.send(datagram)
+            resend = time.monotonic() + interval if interval else end
+            while True:
+                left = min(resend, end) - time.monotonic()
+                data = self.recv(max(left, 0.001)) if left > 0 else None
+                if data is not None and (xid is None or xid_of(data) == xid):
+                    return data
+                if data is None and time.monotonic() >= end:
+                    return None
+                if data is None and time.monotonic() >= resend:
+                    break
+            interval *= 2
 
-    def rpc(self, prog, vers, proc, args=b''):
-        data = self.exchange(call(prog, vers, proc, args))
+    def rpc(self, prog, vers, proc, args=b'', timeout=None, retransmit=None):
+        data = self.exchange(call(prog, vers, proc, args), timeout, retransmit)
         return None if data is None else Reply(data)
 
-    def null(self):
-        return self.rpc(WALLPROG, WALLVERS, 0)
+    def null(self, timeout=None, retransmit=0.5):
+        """The null procedure, retransmitted like any RPC client's call
+        (it changes nothing, so an answer to a copy is as good)."""
+        return self.rpc(WALLPROG, WALLVERS, 0, timeout=timeout, retransmit=retransmit)
 
-    def wall(self, text):
-        return self.rpc(WALLPROG, WALLVERS, 2, xdr_string(text))
+    def wall(self, text, timeout=None, retransmit=None):
+        """Procedure 2.  Not retransmitted unless asked: the daemon has no
+        duplicate cache, so a copy would be shown twice."""
+        return self.rpc(WALLPROG, WALLVERS, 2, xdr_string(text), timeout, retransmit)
 
     def burst(self, datagrams, window=16, timeout=10.0):
         """Send datagrams keeping up to WINDOW unanswered; return the replies

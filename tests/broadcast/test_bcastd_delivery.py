@@ -70,8 +70,10 @@ def test_garbage_does_not_hurt(target, registered, daemons, capture):
         before = harness.rss_kib(d.pid())
         fuzzwire.blast(c, fuzzwire.datagrams(count, seed=8))
         assert d.proc.poll() is None, d.proc.stderr.read()
-        assert c.null().accept_stat == rw.SUCCESS
-        assert c.wall('still here\n').accept_stat == rw.SUCCESS
+        # the flood may still fill the socket's buffer: retransmit, as any
+        # RPC client would, and give an emulated daemon time to catch up
+        assert c.null(timeout=60).accept_stat == rw.SUCCESS
+        assert c.wall('still here\n', timeout=60, retransmit=1).accept_stat == rw.SUCCESS
     assert capture.wait_for_text(b'\a\astill here\n')
     assert d.settle()
     growth = harness.rss_kib(d.pid()) - before
