@@ -18,6 +18,7 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <getopt.h>
 #include <stdarg.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -31,6 +32,9 @@
 
 #include "vexil.h"
 
+#ifndef VEXIL_VERSION
+#define VEXIL_VERSION "unknown"
+#endif
 #ifndef VEXIL_MODULE_DIR
 #define VEXIL_MODULE_DIR "/usr/local/lib/vexil/modules"
 #endif
@@ -1091,11 +1095,12 @@ program(void)
 
 /* ---- main ---- */
 
-static void
-usage(void)
+/* Asked for, the usage goes to standard output and is no error. */
+static void __attribute__((noreturn))
+usage(FILE *to, int status)
 {
-	fprintf(stderr, "usage: vexil [-P path] [-m module[:namespace]]... [-e statements | file]\n");
-	exit(2);
+	fprintf(to, "usage: vexil [-P path] [-m module[:namespace]]... [-e statements | file]\n");
+	exit(fflush(to) == EOF ? 1 : status);
 }
 
 static void
@@ -1144,8 +1149,13 @@ main(int argc, char *argv[])
 	const char *statements = nullptr, *env;
 	std::string src;
 	int ch;
+	static const struct option long_options[] = {
+		{"help", no_argument, nullptr, 'h'},
+		{"version", no_argument, nullptr, 'V'},
+		{nullptr, 0, nullptr, 0},
+	};
 
-	while ((ch = getopt(argc, argv, "P:m:e:")) != -1) {
+	while ((ch = getopt_long(argc, argv, "P:m:e:", long_options, nullptr)) != -1) {
 		switch (ch) {
 		case 'P':
 			paths.push_back(optarg);
@@ -1156,14 +1166,19 @@ main(int argc, char *argv[])
 		case 'e':
 			statements = optarg;
 			break;
+		case 'h':
+			usage(stdout, 0);
+		case 'V':
+			printf("vexil %s, module API %d\n", VEXIL_VERSION, VEXIL_API_VERSION);
+			return fflush(stdout) == EOF ? 1 : 0;
 		default:
-			usage();
+			usage(stderr, 2);
 		}
 	}
 	argc -= optind;
 	argv += optind;
 	if (argc > 1 || (statements != nullptr && argc > 0))
-		usage();
+		usage(stderr, 2);
 
 	for (auto &p : paths)
 		add_path(p.c_str());

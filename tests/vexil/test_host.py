@@ -138,3 +138,14 @@ def test_script_file_and_stdin(vexil, tmp_path):
         assert r.returncode == 2
         assert r.stderr.endswith(
             'usage: vexil [-P path] [-m module[:namespace]]... [-e statements | file]\n')
+
+
+def test_help_and_version(vexil):
+    usage = 'usage: vexil [-P path] [-m module[:namespace]]... [-e statements | file]\n'
+    r = subprocess.run(command(vexil.target, vexil.program, '-e', '1', '--help'),
+                       capture_output=True, text=True)
+    assert (r.returncode, r.stdout, r.stderr) == (0, usage, '')
+    r = subprocess.run(command(vexil.target, vexil.program, '--version'), capture_output=True,
+                       text=True)
+    assert (r.returncode, r.stderr) == (0, '')
+    assert r.stdout.startswith('vexil ') and r.stdout.endswith(', module API 20300\n')
