@@ -806,6 +806,12 @@ lex(const std::string &src)
 
 			i++;
 			while (i < src.size() && src[i] != '"' && src[i] != '\n') {
+				/* A C string would end at the NUL: refuse what the callee cannot see. */
+				if (src[i] == '\0' || (src[i] == '\\' && i + 1 < src.size() &&
+				    src[i + 1] == '\0')) {
+					toks.push_back(Token{Token::STRING, "", 0, l, cl});
+					fail(toks.back(), "NUL byte in string");
+				}
 				if (src[i] == '\\' && i + 1 < src.size()) {
 					char e = src[++i];
 					s += e == 'n' ? '\n' : e == 't' ? '\t' : e;

@@ -149,3 +149,15 @@ def test_help_and_version(vexil):
                        text=True)
     assert (r.returncode, r.stderr) == (0, '')
     assert r.stdout.startswith('vexil ') and r.stdout.endswith(', module API 20300\n')
+
+
+def test_nul_in_string_refused(vexil, tmp_path):
+    """A C string ends at a NUL: "/etc/passwd\\0.nope" must not open /etc/passwd."""
+    script = tmp_path / 'nul.vx'
+    for text in (b'print("ran")\nf = open("/etc/passwd\0.nope", O_RDONLY)\n',
+                 b'print("ran")\nf = open("/etc/passwd\\\0", O_RDONLY)\n'):
+        script.write_bytes(text)
+        r = subprocess.run(command(vexil.target, vexil.program, str(script)),
+                           capture_output=True, text=True)
+        assert (r.returncode, r.stdout) == (1, '')
+        assert r.stderr == f'vexil: {script}:2:10: NUL byte in string\n'
