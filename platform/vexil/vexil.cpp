@@ -99,6 +99,7 @@ static const char *script_name;
 static std::vector<Token> toks;
 static size_t tp;
 static bool executing; /* false while checking the syntax only */
+static int nesting;    /* parentheses and unary operators open around the parser */
 
 static const Vexil_IConstant_Type host_consts[] = {
 	{"O_RDONLY", nullptr, VX_ICONSTANT_CLASS, VX_INT_TYPE, O_RDONLY},
@@ -866,6 +867,19 @@ is_op(const char *op)
 	return peek().kind == Token::OP && peek().text == op;
 }
 
+/*
+ * The parser recurses once per parenthesis or unary operator: a bound on
+ * their nesting keeps a hostile script from exhausting the C stack.
+ */
+#define MAX_NESTING 200
+
+static void
+nest(const Token &at)
+{
+	if (++nesting > MAX_NESTING)
+		fail(at, "nesting deeper than %d levels", MAX_NESTING);
+}
+
 static const Token &
 expect(const char *op)
 {
@@ -886,7 +900,7 @@ call(const Token &name)
 	size_t dot;
 	Value v;
 
-	expect("(");
+	nest(expect("("));
 	if (!is_op(")")) {
 		args.push_back(expression());
 		while (is_op(",")) {
@@ -895,6 +909,7 @@ call(const Token &name)
 		}
 	}
 	expect(")");
+	nesting--;
 	if (!executing)
 		return int_value(0);
 
@@ -960,9 +975,10 @@ primary(void)
 		break;
 	}
 	if (is_op("(")) {
-		tp++;
+		nest(toks[tp++]);
 		Value v = expression();
 		expect(")");
+		nesting--;
 		return v;
 	}
 	fail(t, "expected an expression, found '%s'", t.text.c_str());
@@ -985,7 +1001,9 @@ unary(void)
 {
 	if (is_op("~") || is_op("-")) {
 		const Token &op = toks[tp++];
+		nest(op);
 		Value v = unary();
+		nesting--;
 		uint32_t x = (uint32_t)int_operand(v, op);
 		return int_value((int)(op.text == "~" ? ~x : 0u - x));
 	}

@@ -161,3 +161,16 @@ def test_nul_in_string_refused(vexil, tmp_path):
                            capture_output=True, text=True)
         assert (r.returncode, r.stdout) == (1, '')
         assert r.stderr == f'vexil: {script}:2:10: NUL byte in string\n'
+
+
+def test_nesting_is_bounded(vexil):
+    """Deep nesting, even unbalanced, is a syntax error where it passes 200
+    levels, not a crash of the recursive parser; 200 levels still run."""
+    assert vexil.ok('print(' + '(' * 198 + '-1' + ')' * 199, modules=()) == ['-1']
+    for script, where in [('x = ' + '(' * 8000, '1:205'),
+                          ('x = ' + '- ' * 30000 + '1', '1:405'),
+                          ('print(1)\n' + 'print(' * 8000, '2:1206'),
+                          ('print(' + '~(' * 100 + '1' + ')' * 101, '1:206')]:
+        r = vexil.run(script, modules=())
+        assert (r.returncode, r.stdout) == (1, '')
+        assert r.stderr == f'vexil: -e:{where}: nesting deeper than 200 levels\n'
