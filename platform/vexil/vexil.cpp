@@ -27,6 +27,7 @@
 #include <unistd.h>
 
 #include <map>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -93,6 +94,7 @@ static std::vector<Value> stack;
 static size_t stack_floor; /* values below belong to an outer call */
 static int stack_overrun;  /* the running handler popped past its arguments */
 static int vexil_errno;
+static bool memory_exhausted; /* an operation a module called ran out */
 
 static std::map<std::string, Value> variables;
 static const char *script_name;
@@ -215,14 +217,22 @@ valid_name(const char *s)
 	return 1;
 }
 
-extern "C" Vexil_NameSpace_Type *
-VXns_create_namespace(const char *name)
+/*
+ * No exception may unwind through a module's frames: an operation that runs
+ * out of memory fails to the module and leaves the report to the host.
+ */
+static void
+check_memory(void)
+{
+	if (memory_exhausted)
+		throw std::bad_alloc();
+}
+
+static Vexil_NameSpace_Type *
+create_namespace(const char *name)
 {
 	Vexil_NameSpace_Type *ns;
 
-	if (name == nullptr || !valid_name(name) ||
-	    test_hook("VEXIL_TEST_FAIL_NAMESPACE", name))
-		return nullptr;
 	if ((ns = find_namespace(name)) == nullptr) {
 		ns = new Vexil_NameSpace_Type{name, {}, {}};
 		namespaces[name] = ns;
@@ -230,16 +240,26 @@ VXns_create_namespace(const char *name)
 	return ns;
 }
 
+extern "C" Vexil_NameSpace_Type *
+VXns_create_namespace(const char *name)
+{
+	if (name == nullptr || !valid_name(name) ||
+	    test_hook("VEXIL_TEST_FAIL_NAMESPACE", name))
+		return nullptr;
+	try {
+		return create_namespace(name);
+	} catch (const std::bad_alloc &) {
+		memory_exhausted = true;
+		return nullptr;
+	}
+}
+
 /* A table is checked whole before any row is added. */
-extern "C" int
-VXns_add_intrin_fun_table(Vexil_NameSpace_Type *ns, const Vexil_Intrin_Fun_Type *table,
-    const char *feature)
+static int
+add_intrinsics(Vexil_NameSpace_Type *ns, const Vexil_Intrin_Fun_Type *table, const char *feature)
 {
 	const Vexil_Intrin_Fun_Type *row;
 
-	if (ns == nullptr || table == nullptr ||
-	    test_hook("VEXIL_TEST_FAIL_INTRINSICS", ns->name.c_str()))
-		return -1;
 	for (row = table; row->name != nullptr; row++) {
 		if (!valid_name(row->name) || row->name_type != VX_INTRINSIC_CLASS ||
 		    row->i_fun == nullptr || row->num_args > VX_MAX_INTRIN_ARGS ||
@@ -253,6 +273,21 @@ VXns_add_intrin_fun_table(Vexil_NameSpace_Type *ns, const Vexil_Intrin_Fun_Type 
 		ns->funs[row->name] = row;
 	record_feature(feature);
 	return 0;
+}
+
+extern "C" int
+VXns_add_intrin_fun_table(Vexil_NameSpace_Type *ns, const Vexil_Intrin_Fun_Type *table,
+    const char *feature)
+{
+	if (ns == nullptr || table == nullptr ||
+	    test_hook("VEXIL_TEST_FAIL_INTRINSICS", ns->name.c_str()))
+		return -1;
+	try {
+		return add_intrinsics(ns, table, feature);
+	} catch (const std::bad_alloc &) {
+		memory_exhausted = true;
+		return -1;
+	}
 }
 
 static int
@@ -277,7 +312,12 @@ VXns_add_iconstant_table(Vexil_NameSpace_Type *ns, const Vexil_IConstant_Type *t
 	if (ns == nullptr || table == nullptr ||
 	    test_hook("VEXIL_TEST_FAIL_ICONSTANTS", ns->name.c_str()))
 		return -1;
-	return add_iconstants(ns, table, feature);
+	try {
+		return add_iconstants(ns, table, feature);
+	} catch (const std::bad_alloc &) {
+		memory_exhausted = true;
+		return -1;
+	}
 }
 
 /* ---- the argument stack, exported to modules ---- */
@@ -302,7 +342,7 @@ pop_typed(VXtype type, Value *out)
 		stack_overrun = 1;
 		return -1;
 	}
-	v = stack.back();
+	v = std::move(stack.back());
 	stack.pop_back();
 	if (v.type != type) {
 		release_value(v);
@@ -464,7 +504,9 @@ load_module(const char *name, const char *ns_name)
 
 	if ((m = open_module(name)) == nullptr)
 		return -1;
-	if (m->init(&ns[0]) == -1) {
+	int r = m->init(&ns[0]);
+	check_memory();
+	if (r == -1) {
 		warn("%s: initialisation in namespace %s failed", name, ns_name);
 		return -1;
 	}
@@ -560,6 +602,7 @@ call_intrinsic(const Vexil_Intrin_Fun_Type *fun, std::vector<Value> &args, const
 	stack_floor = base;
 	stack_overrun = 0;
 	ret = invoke(fun, slots);
+	check_memory();
 	overrun = stack_overrun;
 	stack_floor = saved_floor;
 	stack_overrun = 0;
@@ -708,6 +751,7 @@ b_deinit(std::vector<Value> &args, const Token &at)
 	if ((m = find_module(args[0].s)) == nullptr)
 		return int_value(-1);
 	m->deinit();
+	check_memory();
 	return int_value(0);
 }
 
@@ -1165,8 +1209,8 @@ read_source(const char *path, std::string &src)
 	return 0;
 }
 
-int
-main(int argc, char *argv[])
+static int
+run(int argc, char *argv[])
 {
 	std::vector<std::string> loads;
 	std::vector<std::string> paths;
@@ -1239,4 +1283,15 @@ main(int argc, char *argv[])
 	executing = true;
 	program();
 	finish(0);
+}
+
+int
+main(int argc, char *argv[])
+{
+	try {
+		return run(argc, argv);
+	} catch (const std::bad_alloc &) {
+		warn("out of memory");
+		finish(1);
+	}
 }

@@ -3,6 +3,7 @@ calling convention it enforces on modules, module loading, deinit at exit,
 and descriptor objects that close their descriptor with the last reference."""
 
 import os
+import resource
 import subprocess
 
 import pytest
@@ -174,3 +175,15 @@ def test_nesting_is_bounded(vexil):
         r = vexil.run(script, modules=())
         assert (r.returncode, r.stdout) == (1, '')
         assert r.stderr == f'vexil: -e:{where}: nesting deeper than 200 levels\n'
+
+
+def test_out_of_memory(vexil):
+    """A script too big for the memory left is reported, not an abort."""
+    def limit():
+        resource.setrlimit(resource.RLIMIT_AS, (64 << 20, 64 << 20))
+    # qemu-user needs room of its own: the guest is bounded by its reservation.
+    env = dict(os.environ, QEMU_RESERVED_VA='0x8000000')
+    r = subprocess.run(command(vexil.target, vexil.program), input='1;' * 3_000_000,
+                       capture_output=True, text=True, env=env, timeout=120,
+                       preexec_fn=limit if vexil.target == 'host' else None)
+    assert (r.returncode, r.stdout, r.stderr) == (1, '', 'vexil: out of memory\n')
