@@ -25,6 +25,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
+#include <sys/stat.h>
 
 #include <map>
 #include <new>
@@ -446,6 +447,64 @@ module_symbol(void *handle, const char *fmt, const char *name)
 	return dlsym(handle, sym);
 }
 
+/*
+ * Whether a module candidate is worth handing to dlopen: 1 yes, 0 there is
+ * none, -1 it is unusable and WHY says so.  A directory, an empty file or a
+ * FIFO would only fail, or block, in dlopen and hide a good module further
+ * along the path.
+ */
+static int
+usable_candidate(const std::string &path, std::string &why)
+{
+	struct stat st;
+	int fd;
+
+	if (stat(path.c_str(), &st) == -1) {
+		if (errno == ENOENT || errno == ENOTDIR)
+			return 0;
+		why = strerror(errno);
+		return -1;
+	}
+	if (!S_ISREG(st.st_mode)) {
+		why = "not a regular file";
+		return -1;
+	}
+	if (st.st_size == 0) {
+		why = "empty";
+		return -1;
+	}
+	/* Non-blocking, in case it became a FIFO since the stat. */
+	if ((fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) == -1) {
+		why = strerror(errno);
+		return -1;
+	}
+	(void)close(fd);
+	return 1;
+}
+
+/* The first usable NAME-module.so on the path; what was skipped is told only if none is. */
+static std::string
+find_candidate(const char *name)
+{
+	std::vector<std::string> skipped;
+	std::string path, why;
+
+	for (auto &dir : module_path) {
+		path = dir + "/" + name + "-module.so";
+		switch (usable_candidate(path, why)) {
+		case 1:
+			return path;
+		case -1:
+			skipped.push_back(path + ": skipped, " + why);
+			break;
+		}
+	}
+	for (auto &s : skipped)
+		warn("%s: %s", name, s.c_str());
+	warn("%s: %s-module.so not found on the module path", name, name);
+	return std::string();
+}
+
 /* Load NAME-module.so once, bind its entry points and check its version. */
 static Module *
 open_module(const char *name)
@@ -464,16 +523,8 @@ open_module(const char *name)
 		warn("%s: not a module name", name);
 		return nullptr;
 	}
-	for (auto &dir : module_path) {
-		path = dir + "/" + name + "-module.so";
-		if (access(path.c_str(), F_OK) == 0)
-			break;
-		path.clear();
-	}
-	if (path.empty()) {
-		warn("%s: %s-module.so not found on the module path", name, name);
+	if ((path = find_candidate(name)).empty())
 		return nullptr;
-	}
 	if ((handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) == nullptr) {
 		warn("%s: %s", name, dlerror());
 		return nullptr;

@@ -187,3 +187,31 @@ def test_out_of_memory(vexil):
                        capture_output=True, text=True, env=env, timeout=120,
                        preexec_fn=limit if vexil.target == 'host' else None)
     assert (r.returncode, r.stdout, r.stderr) == (1, '', 'vexil: out of memory\n')
+
+
+def test_unusable_module_candidates_skipped(vexil, tmp_path):
+    """A FIFO (which would block the host), a directory and an empty file
+    named like the module are passed over for a good one further along the
+    path, and listed only when no candidate loads."""
+    bad = []
+    for kind in ('fifo', 'dir', 'empty'):
+        (tmp_path / kind).mkdir()
+        bad.append(tmp_path / kind / 'stack-module.so')
+    os.mkfifo(bad[0])
+    bad[1].mkdir()
+    bad[2].touch()
+    path = ':'.join(str(p.parent) for p in bad)
+
+    def run(path):
+        return subprocess.run(command(vexil.target, vexil.program, '-P', path, '-m', 'stack',
+                                      '-e', 'print(stack_keep())'),
+                              capture_output=True, text=True, timeout=30)
+    r = run(path + ':' + vexil.helpers)
+    assert (r.returncode, r.stdout) == (0, '7\n')
+    assert r.stderr == 'stack-module: deinit\n'
+    r = run(path)
+    assert (r.returncode, r.stdout) == (1, '')
+    assert r.stderr == (f'vexil: stack: {bad[0]}: skipped, not a regular file\n'
+                        f'vexil: stack: {bad[1]}: skipped, not a regular file\n'
+                        f'vexil: stack: {bad[2]}: skipped, empty\n'
+                        'vexil: stack: stack-module.so not found on the module path\n')
