@@ -71,6 +71,7 @@ struct Module {
 	void *handle;
 	int (*init)(char *);
 	void (*deinit)(void);
+	bool live; /* initialised since its last deinit: one deinit is due */
 };
 
 struct Token {
@@ -543,7 +544,7 @@ open_module(const char *name)
 		(void)dlclose(handle);
 		return nullptr;
 	}
-	modules.push_back(Module{name, handle, init, deinit});
+	modules.push_back(Module{name, handle, init, deinit, false});
 	return &modules.back();
 }
 
@@ -556,6 +557,7 @@ load_module(const char *name, const char *ns_name)
 	if ((m = open_module(name)) == nullptr)
 		return -1;
 	int r = m->init(&ns[0]);
+	m->live = true; /* even a failed init may have taken something */
 	check_memory();
 	if (r == -1) {
 		warn("%s: initialisation in namespace %s failed", name, ns_name);
@@ -572,7 +574,8 @@ finish(int status)
 	variables.clear();
 	release_values(stack);
 	for (auto &m : modules)
-		m.deinit();
+		if (m.live)
+			m.deinit();
 	for (auto &kv : namespaces)
 		delete kv.second;
 	namespaces.clear();
@@ -799,8 +802,9 @@ b_deinit(std::vector<Value> &args, const Token &at)
 	Module *m;
 
 	need(args, 0, VX_STRING_TYPE, "deinit", at);
-	if ((m = find_module(args[0].s)) == nullptr)
+	if ((m = find_module(args[0].s)) == nullptr || !m->live)
 		return int_value(-1);
+	m->live = false;
 	m->deinit();
 	check_memory();
 	return int_value(0);
