@@ -16,7 +16,9 @@
 #define VX_INTRINSIC_CLASS 5 /* intrinsic function */
 #define VX_ICONSTANT_CLASS 11 /* integer constant */
 
-/* Type codes. */
+/* Type codes (what Vexil_peek_at_stack answers). */
+#define VX_STRING_TYPE 6
+#define VX_FILE_FD_TYPE 8
 #define VX_INT_TYPE 20
 
 #define VX_MAX_INTRIN_ARGS 7

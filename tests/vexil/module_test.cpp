@@ -18,9 +18,6 @@
 
 #include "vexil.h"
 
-#define VX_STRING_TYPE 6
-#define VX_FILE_FD_TYPE 8
-
 struct _VXFile_FD_Type {
 	int fd;
 	int refs;

@@ -3,6 +3,7 @@ calling convention it enforces on modules, module loading, deinit at exit,
 and descriptor objects that close their descriptor with the last reference."""
 
 import os
+import resource
 import subprocess
 
 import pytest
@@ -138,3 +139,79 @@ def test_script_file_and_stdin(vexil, tmp_path):
         assert r.returncode == 2
         assert r.stderr.endswith(
             'usage: vexil [-P path] [-m module[:namespace]]... [-e statements | file]\n')
+
+
+def test_help_and_version(vexil):
+    usage = 'usage: vexil [-P path] [-m module[:namespace]]... [-e statements | file]\n'
+    r = subprocess.run(command(vexil.target, vexil.program, '-e', '1', '--help'),
+                       capture_output=True, text=True)
+    assert (r.returncode, r.stdout, r.stderr) == (0, usage, '')
+    r = subprocess.run(command(vexil.target, vexil.program, '--version'), capture_output=True,
+                       text=True)
+    assert (r.returncode, r.stderr) == (0, '')
+    assert r.stdout.startswith('vexil ') and r.stdout.endswith(', module API 20300\n')
+
+
+def test_nul_in_string_refused(vexil, tmp_path):
+    """A C string ends at a NUL: "/etc/passwd\\0.nope" must not open /etc/passwd."""
+    script = tmp_path / 'nul.vx'
+    for text in (b'print("ran")\nf = open("/etc/passwd\0.nope", O_RDONLY)\n',
+                 b'print("ran")\nf = open("/etc/passwd\\\0", O_RDONLY)\n'):
+        script.write_bytes(text)
+        r = subprocess.run(command(vexil.target, vexil.program, str(script)),
+                           capture_output=True, text=True)
+        assert (r.returncode, r.stdout) == (1, '')
+        assert r.stderr == f'vexil: {script}:2:10: NUL byte in string\n'
+
+
+def test_nesting_is_bounded(vexil):
+    """Deep nesting, even unbalanced, is a syntax error where it passes 200
+    levels, not a crash of the recursive parser; 200 levels still run."""
+    assert vexil.ok('print(' + '(' * 198 + '-1' + ')' * 199, modules=()) == ['-1']
+    for script, where in [('x = ' + '(' * 8000, '1:205'),
+                          ('x = ' + '- ' * 30000 + '1', '1:405'),
+                          ('print(1)\n' + 'print(' * 8000, '2:1206'),
+                          ('print(' + '~(' * 100 + '1' + ')' * 101, '1:206')]:
+        r = vexil.run(script, modules=())
+        assert (r.returncode, r.stdout) == (1, '')
+        assert r.stderr == f'vexil: -e:{where}: nesting deeper than 200 levels\n'
+
+
+def test_out_of_memory(vexil):
+    """A script too big for the memory left is reported, not an abort."""
+    def limit():
+        resource.setrlimit(resource.RLIMIT_AS, (64 << 20, 64 << 20))
+    # qemu-user needs room of its own: the guest is bounded by its reservation.
+    env = dict(os.environ, QEMU_RESERVED_VA='0x8000000')
+    r = subprocess.run(command(vexil.target, vexil.program), input='1;' * 3_000_000,
+                       capture_output=True, text=True, env=env, timeout=120,
+                       preexec_fn=limit if vexil.target == 'host' else None)
+    assert (r.returncode, r.stdout, r.stderr) == (1, '', 'vexil: out of memory\n')
+
+
+def test_unusable_module_candidates_skipped(vexil, tmp_path):
+    """A FIFO (which would block the host), a directory and an empty file
+    named like the module are passed over for a good one further along the
+    path, and listed only when no candidate loads."""
+    bad = []
+    for kind in ('fifo', 'dir', 'empty'):
+        (tmp_path / kind).mkdir()
+        bad.append(tmp_path / kind / 'stack-module.so')
+    os.mkfifo(bad[0])
+    bad[1].mkdir()
+    bad[2].touch()
+    path = ':'.join(str(p.parent) for p in bad)
+
+    def run(path):
+        return subprocess.run(command(vexil.target, vexil.program, '-P', path, '-m', 'stack',
+                                      '-e', 'print(stack_keep())'),
+                              capture_output=True, text=True, timeout=30)
+    r = run(path + ':' + vexil.helpers)
+    assert (r.returncode, r.stdout) == (0, '7\n')
+    assert r.stderr == 'stack-module: deinit\n'
+    r = run(path)
+    assert (r.returncode, r.stdout) == (1, '')
+    assert r.stderr == (f'vexil: stack: {bad[0]}: skipped, not a regular file\n'
+                        f'vexil: stack: {bad[1]}: skipped, not a regular file\n'
+                        f'vexil: stack: {bad[2]}: skipped, empty\n'
+                        'vexil: stack: stack-module.so not found on the module path\n')
