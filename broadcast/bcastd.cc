@@ -41,6 +41,7 @@ static volatile sig_atomic_t nkids;	/* delivery children not yet reaped */
 static ssize_t dgramlen = -1;		/* length of the datagram being served */
 
 static void possess(void);
+static int groups_of(const struct passwd *);
 static void killkids(int);
 static void serve(SVCXPRT *);
 static void wallprog_1(struct svc_req *, SVCXPRT *);
@@ -74,7 +75,8 @@ main(int argc, char *argv[])
 			(void)setuid(pw->pw_uid);
 		}
 		(void)seteuid(0);	/* must fail once root is gone */
-		if (getuid() == 0 || geteuid() == 0) {
+		/* root's groups (shadow, disk, ...) must be gone as well */
+		if (getuid() == 0 || geteuid() == 0 || !groups_of(pw)) {
 			syslog(LOG_CRIT, "can't drop root privileges");
 			exit(1);
 		}
@@ -127,6 +129,42 @@ main(int argc, char *argv[])
 	serve(transp);
 	fprintf(stderr, "svc_run returned\n");
 	exit(1);
+}
+
+/*
+ * Whether every group ID of the process, real, effective, saved and
+ * supplementary, is one that initgroups and setgid give the user PW.
+ * Without CAP_SETGID those calls fail and root's groups stay behind.
+ */
+static int
+groups_of(const struct passwd *pw)
+{
+	gid_t rgid, egid, sgid, *have = NULL, *want = NULL;
+	int nhave, nwant = 0, i, j, ok = 0;
+
+	if (pw == NULL || getresgid(&rgid, &egid, &sgid) == -1 ||
+	    rgid != pw->pw_gid || egid != pw->pw_gid || sgid != pw->pw_gid)
+		return 0;
+	if ((nhave = getgroups(0, NULL)) == -1)
+		return 0;
+	/* the first call only counts the user's groups */
+	(void)getgrouplist(pw->pw_name, pw->pw_gid, NULL, &nwant);
+	if ((have = (gid_t *)calloc(nhave + 1, sizeof(*have))) == NULL ||
+	    (want = (gid_t *)calloc(nwant + 1, sizeof(*want))) == NULL ||
+	    (nhave = getgroups(nhave, have)) == -1 ||
+	    getgrouplist(pw->pw_name, pw->pw_gid, want, &nwant) == -1)
+		goto out;
+	for (i = 0; i < nhave; i++) {
+		for (j = 0; j < nwant && want[j] != have[i]; j++)
+			;
+		if (j == nwant)
+			goto out;
+	}
+	ok = 1;
+out:
+	free(have);
+	free(want);
+	return ok;
 }
 
 static void
