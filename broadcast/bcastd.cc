@@ -14,6 +14,7 @@
 #include <rpc/pmap_clnt.h>
 
 #include <errno.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <pwd.h>
 #include <grp.h>
@@ -41,6 +42,7 @@ static volatile sig_atomic_t nkids;	/* delivery children not yet reaped */
 static ssize_t dgramlen = -1;		/* length of the datagram being served */
 
 static void possess(void);
+static void cloexec(int);
 static int groups_of(const struct passwd *);
 static void killkids(int);
 static void serve(SVCXPRT *);
@@ -113,6 +115,8 @@ main(int argc, char *argv[])
 			perror("dup2");
 			exit(1);
 		}
+		cloexec(0);
+		cloexec(s);
 		(void)pmap_unset(WALLPROG, WALLVERS);
 	}
 
@@ -122,6 +126,7 @@ main(int argc, char *argv[])
 		fprintf(stderr, "cannot create udp service.\n");
 		exit(1);
 	}
+	cloexec(transp->xp_fd);
 	if (!svc_register(transp, WALLPROG, WALLVERS, wallprog_1, proto)) {
 		fprintf(stderr, "unable to register (WALLPROG, WALLVERS, udp).\n");
 		exit(1);
@@ -165,6 +170,19 @@ out:
 	free(have);
 	free(want);
 	return ok;
+}
+
+/* Our sockets are no business of a delivery's shell and wall. */
+static void
+cloexec(int fd)
+{
+	int flags;
+
+	if ((flags = fcntl(fd, F_GETFD)) == -1 ||
+	    fcntl(fd, F_SETFD, flags | FD_CLOEXEC) == -1) {
+		perror("fcntl");
+		exit(1);
+	}
 }
 
 static void

@@ -76,3 +76,29 @@ def test_garbage_does_not_hurt(target, registered, daemons, capture):
     assert d.settle()
     growth = harness.rss_kib(d.pid()) - before
     assert growth < (1024 if target == 'host' else 4096), growth
+
+
+class FdCapture(harness.Capture):
+    """The wall stand-in that also keeps what its descriptors refer to."""
+    SCRIPT = harness.Capture.SCRIPT.replace(
+        'echo "Args: $*";', 'echo "Args: $*"; echo Fds: $(readlink /proc/$$/fd/*);')
+    assert SCRIPT != harness.Capture.SCRIPT
+
+
+@pytest.mark.parametrize('stdin', ['devnull', 'socket'], ids=['standalone', 'inetd'])
+def test_wall_holds_no_socket(target, stdin, registered, daemons):
+    """The daemon's UDP sockets stay in the daemon: the shell and wall of a
+    delivery hold none of them, whichever mode."""
+    capture = FdCapture()
+    try:
+        d = daemons(target, stdin=stdin, binds=[capture.bind()])
+        if stdin == 'devnull':
+            assert d.answering_port()
+        with d.client() as c:
+            assert c.wall('no sockets here\n').accept_stat == rw.SUCCESS
+        assert capture.wait_for(1)
+        [(text, who)] = capture.runs()
+        assert text == b'\a\ano sockets here\n'
+        assert who['Fds'] and not [f for f in who['Fds'] if f.startswith('socket:')], who['Fds']
+    finally:
+        capture.cleanup()
