@@ -40,14 +40,20 @@ static int nodaemon = 0;
 static unsigned int retval;
 static volatile sig_atomic_t nkids;	/* delivery children not yet reaped */
 static ssize_t dgramlen = -1;		/* length of the datagram being served */
+static volatile sig_atomic_t stopped;	/* a stop signal has come */
+static sigset_t stops;			/* the signals that stop a standalone daemon */
+static sigset_t waitmask;		/* the signal mask while waiting for calls */
 
 static void possess(void);
 static void cloexec(int);
 static int groups_of(const struct passwd *);
 static void killkids(int);
+static void stoppable(void);
+static void stop(int);
 static void serve(SVCXPRT *);
 static void wallprog_1(struct svc_req *, SVCXPRT *);
 static void *wallproc_wall_1(char **, struct svc_req *);
+static void unstop(void);
 static bool_t xdr_message(XDR *, char **);
 
 /* The library takes every filter through one variadic pointer type. */
@@ -91,9 +97,11 @@ main(int argc, char *argv[])
 		proto = IPPROTO_UDP;
 	}
 
+	(void)sigprocmask(SIG_SETMASK, NULL, &waitmask);
 	if (!from_inetd) {
 		if (!nodaemon)
 			possess();
+		stoppable();
 		(void)pmap_unset(WALLPROG, WALLVERS);
 		if ((s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP)) < 0) {
 			perror("socket");
@@ -132,6 +140,10 @@ main(int argc, char *argv[])
 		exit(1);
 	}
 	serve(transp);
+	if (stopped) {
+		(void)pmap_unset(WALLPROG, WALLVERS);
+		exit(0);
+	}
 	fprintf(stderr, "svc_run returned\n");
 	exit(1);
 }
@@ -191,6 +203,38 @@ possess(void)
 	(void)daemon(0, 0);
 }
 
+/*
+ * A stopped standalone daemon takes its portmapper mapping along, or
+ * clients would be sent to a dead port.  The stop signals are held except
+ * while serve() waits, where ppoll lets them in and out atomically: none
+ * can slip in between the check of the flag and the wait.
+ */
+static void
+stoppable(void)
+{
+	static const int sigs[] = { SIGTERM, SIGINT, SIGHUP };
+	struct sigaction sa;
+	size_t i;
+
+	memset(&sa, 0, sizeof(sa));
+	sa.sa_handler = stop;
+	(void)sigemptyset(&sa.sa_mask);
+	(void)sigemptyset(&stops);
+	for (i = 0; i < sizeof(sigs) / sizeof(sigs[0]); i++) {
+		(void)sigaddset(&stops, sigs[i]);
+		(void)sigdelset(&waitmask, sigs[i]);
+		(void)sigaction(sigs[i], &sa, NULL);
+	}
+	(void)sigprocmask(SIG_BLOCK, &stops, NULL);
+}
+
+static void
+stop(int signo)
+{
+	(void)signo;
+	stopped = 1;
+}
+
 static void
 killkids(int signo)
 {
@@ -217,7 +261,9 @@ serve(SVCXPRT *transp)
 	pfd.fd = transp->xp_fd;
 	pfd.events = POLLIN;
 	for (;;) {
-		if ((n = poll(&pfd, 1, -1)) < 0) {
+		if (stopped)
+			return;
+		if ((n = ppoll(&pfd, 1, NULL, &waitmask)) < 0) {
 			if (errno == EINTR)
 				continue;
 			return;
@@ -317,10 +363,23 @@ wallproc_wall_1(char **msg, struct svc_req *rqstp)
 	(void)sigprocmask(SIG_SETMASK, &omask, NULL);
 	if (pid != 0)
 		return &retval;
+	unstop();
 
 	if ((pfp = popen("/usr/bin/wall -n", "w")) == NULL)
 		_exit(0);
 	(void)fprintf(pfp, "\a\a%s", *msg);
 	(void)pclose(pfp);
 	_exit(0);
+}
+
+/* A delivery dies of the stop signals as it would have without us. */
+static void
+unstop(void)
+{
+	int sig;
+
+	for (sig = 1; sig < NSIG; sig++)
+		if (sigismember(&stops, sig) == 1)
+			(void)signal(sig, SIG_DFL);
+	(void)sigprocmask(SIG_UNBLOCK, &stops, NULL);
 }
