@@ -23,6 +23,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <syslog.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "wall.h"
@@ -35,6 +36,9 @@
  */
 #define MAXKIDS	64
 
+/* Lines about messages dropped at the bound: at most one a minute. */
+#define DROPLOGGAP	60000	/* milliseconds */
+
 static int from_inetd = 1;
 static int nodaemon = 0;
 static unsigned int retval;
@@ -43,6 +47,9 @@ static ssize_t dgramlen = -1;		/* length of the datagram being served */
 static volatile sig_atomic_t stopped;	/* a stop signal has come */
 static sigset_t stops;			/* the signals that stop a standalone daemon */
 static sigset_t waitmask;		/* the signal mask while waiting for calls */
+static unsigned long ndropped;		/* messages dropped at the bound, untold */
+static int dropping;			/* the log has been told that drops began */
+static long long droplogat;		/* when the next line about drops may go */
 
 static void possess(void);
 static void cloexec(int);
@@ -51,6 +58,7 @@ static void killkids(int);
 static void stoppable(void);
 static void stop(int);
 static void serve(SVCXPRT *);
+static int droplog(void);
 static void wallprog_1(struct svc_req *, SVCXPRT *);
 static void *wallproc_wall_1(char **, struct svc_req *);
 static void unstop(void);
@@ -254,16 +262,21 @@ killkids(int signo)
 static void
 serve(SVCXPRT *transp)
 {
+	struct timespec ts;
 	struct pollfd pfd;
 	char c;
-	int n;
+	int n, ms;
 
 	pfd.fd = transp->xp_fd;
 	pfd.events = POLLIN;
 	for (;;) {
 		if (stopped)
 			return;
-		if ((n = ppoll(&pfd, 1, NULL, &waitmask)) < 0) {
+		/* a line held back by the gap wakes the loop when it is due */
+		ms = droplog();
+		ts.tv_sec = ms / 1000;
+		ts.tv_nsec = ms % 1000 * 1000000L;
+		if ((n = ppoll(&pfd, 1, ms < 0 ? NULL : &ts, &waitmask)) < 0) {
 			if (errno == EINTR)
 				continue;
 			return;
@@ -282,6 +295,45 @@ serve(SVCXPRT *transp)
 		svc_getreq_poll(&pfd, 1);
 		dgramlen = -1;
 	}
+}
+
+static long long
+monotonic_ms(void)
+{
+	struct timespec ts;
+
+	(void)clock_gettime(CLOCK_MONOTONIC, &ts);
+	return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
+}
+
+/*
+ * Drops at the bound are silent to the sender, so tell the log: one line
+ * when they begin, one with their number once deliveries can start again,
+ * never two within DROPLOGGAP.  Returns the milliseconds until a line held
+ * back by the gap is due, or -1 when none waits.
+ */
+static int
+droplog(void)
+{
+	long long now;
+
+	if (ndropped == 0 || (dropping && nkids >= MAXKIDS))
+		return -1;
+	now = monotonic_ms();
+	if (now < droplogat)
+		return (int)(droplogat - now);
+	if (nkids < MAXKIDS) {
+		syslog(LOG_WARNING, "delivery resumed: %lu messages dropped",
+		    ndropped);
+		ndropped = 0;
+		dropping = 0;
+	} else {
+		syslog(LOG_WARNING, "%d deliveries running: dropping messages",
+		    MAXKIDS);
+		dropping = 1;
+	}
+	droplogat = now + DROPLOGGAP;
+	return -1;
 }
 
 static void
@@ -351,8 +403,10 @@ wallproc_wall_1(char **msg, struct svc_req *rqstp)
 	(void)rqstp;
 	retval++;
 	/* Past the bound the message is dropped, as when fork fails. */
-	if (nkids >= MAXKIDS)
+	if (nkids >= MAXKIDS) {
+		ndropped++;
 		return &retval;
+	}
 
 	/* killkids must not run while the count changes. */
 	(void)sigemptyset(&chld);

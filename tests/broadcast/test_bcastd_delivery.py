@@ -102,3 +102,4 @@ def test_wall_holds_no_socket(target, stdin, registered, daemons):
         assert who['Fds'] and not [f for f in who['Fds'] if f.startswith('socket:')], who['Fds']
     finally:
         capture.cleanup()
+
