@@ -12,6 +12,8 @@
 
 #include <rpc/rpc.h>
 
+#include <fcntl.h>
+#include <paths.h>
 #include <pwd.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -27,7 +29,9 @@ static int32_t mbufsize;		/* its length without the NUL */
 static struct timeval timeout = { 25, 0 };
 
 static const char notty[] = "no tty";	/* terminal field without a terminal */
+static int stdin_closed;		/* descriptor 0 was not open at start */
 
+static void holdstd(void);
 static void makemsg(const char *);
 
 static void __attribute__((noreturn))
@@ -53,6 +57,7 @@ main(int argc, char *argv[])
 	if (argc < 2 || argc > 3)
 		usage(argv[0] != NULL ? argv[0] : "bcast");
 
+	holdstd();
 	makemsg(argc == 3 ? argv[2] : NULL);
 
 	clnt = clnt_create(argv[1], WALLPROG, WALLVERS, "udp");
@@ -68,6 +73,30 @@ main(int argc, char *argv[])
 		exit(1);
 	}
 	exit(0);
+}
+
+static void __attribute__((noreturn))
+readfail(const char *fname)
+{
+	(void)fprintf(stderr, "wall: can't read %s.\n",
+	    fname != NULL ? fname : "standard input");
+	exit(1);
+}
+
+/*
+ * Keep descriptors 0 to 2 taken: the temporary file must not become
+ * standard input (and be read as the body) or standard error.
+ */
+static void
+holdstd(void)
+{
+	int fd;
+
+	stdin_closed = fcntl(STDIN_FILENO, F_GETFD) == -1;
+	while ((fd = open(_PATH_DEVNULL, O_RDWR)) != -1 && fd <= STDERR_FILENO)
+		;
+	if (fd > STDERR_FILENO)
+		(void)close(fd);
 }
 
 static const char *
@@ -117,13 +146,17 @@ makemsg(const char *fname)
 	    lt != NULL ? lt->tm_hour : 0, lt != NULL ? lt->tm_min : 0);
 	(void)putc('\n', fp);
 
-	if (fname != NULL && freopen(fname, "r", stdin) == NULL) {
-		(void)fprintf(stderr, "wall: can't read %s.\n", fname);
-		exit(1);
-	}
+	if (fname != NULL && freopen(fname, "r", stdin) == NULL)
+		readfail(fname);
+	/* a closed standard input is no empty body */
+	if (fname == NULL && stdin_closed)
+		readfail(NULL);
 	/* fputs stops at a NUL: the rest of that piece is dropped. */
 	while (fgets(lbuf, sizeof(lbuf), stdin) != NULL)
 		(void)fputs(lbuf, fp);
+	/* a read error is no end of the body: send nothing rather than part */
+	if (ferror(stdin))
+		readfail(fname);
 	rewind(fp);
 
 	if (fstat(fd, &sbuf) == -1)

@@ -58,6 +58,28 @@ def test_unreadable_file(target, rpc_lock):
 
 
 @pytest.mark.parametrize('target', TARGETS)
+def test_read_error_is_no_body(target, rpc_lock):
+    """Input that opens but cannot be read (a directory, EIO from
+    /proc/self/mem, a closed standard input) is a failure: the path or
+    "standard input", status 1, nothing sent, no file left in /tmp."""
+    with FakeServer() as srv:
+        for path in ('/', '/proc/self/mem'):
+            p = run(in_namespace(bcast_cmd(target, 'localhost', path),
+                                 private_tmp=True, after=LEFT_IN_TMP),
+                    stdin=subprocess.DEVNULL)
+            assert (p.returncode, p.stderr, p.stdout) == (1, b"wall: can't read %s.\n" % path.encode(), b'')
+        p = run(in_namespace(bcast_cmd(target, 'localhost'), private_tmp=True, after=LEFT_IN_TMP),
+                preexec_fn=lambda: os.close(0))
+        assert (p.returncode, p.stderr, p.stdout) == (1, b"wall: can't read standard input.\n", b'')
+        assert srv.calls == []
+        # a file operand is read whether or not standard input is open
+        p = run(in_namespace(bcast_cmd(target, 'localhost', '/etc/hostname')),
+                preexec_fn=lambda: os.close(0))
+        assert (p.returncode, p.stderr) == (0, b'')
+        assert len(srv.calls) == 1
+
+
+@pytest.mark.parametrize('target', TARGETS)
 def test_no_service(target, rpc_lock):
     """An unknown host and a host whose portmapper knows no program 100008:
     the library's creation report headed by the host name."""
