@@ -32,6 +32,7 @@ static const char notty[] = "no tty";	/* terminal field without a terminal */
 static int stdin_closed;		/* descriptor 0 was not open at start */
 
 static void holdstd(void);
+static size_t msgmax(void);
 static void makemsg(const char *);
 
 static void __attribute__((noreturn))
@@ -99,6 +100,38 @@ holdstd(void)
 		(void)close(fd);
 }
 
+static void __attribute__((noreturn))
+toolong(size_t max)
+{
+	(void)fprintf(stderr, "wall: message too long; at most %zu bytes can be sent.\n",
+	    max);
+	exit(1);
+}
+
+/*
+ * The longest message one call can carry: the datagram buffer that
+ * clnt_create gives a UDP handle (UDPMSGSIZE), less the call header with
+ * our null credentials, less the length word of the string.
+ */
+static size_t
+msgmax(void)
+{
+	struct rpc_msg call;
+	u_long head;
+
+	memset(&call, 0, sizeof(call));
+	call.rm_direction = CALL;
+	call.rm_call.cb_rpcvers = RPC_MSG_VERSION;
+	call.rm_call.cb_prog = WALLPROG;
+	call.rm_call.cb_vers = WALLVERS;
+	call.rm_call.cb_proc = WALLPROC_WALL;
+	call.rm_call.cb_cred = _null_auth;
+	call.rm_call.cb_verf = _null_auth;
+	head = xdr_sizeof((xdrproc_t)xdr_callmsg, &call);
+	return (UDPMSGSIZE - head - BYTES_PER_XDR_UNIT) &
+	    ~(size_t)(BYTES_PER_XDR_UNIT - 1);
+}
+
 static const char *
 sender(void)
 {
@@ -117,7 +150,9 @@ makemsg(const char *fname)
 {
 	char tmpname[] = "/tmp/wall.XXXXXX";
 	char hostname[64], lbuf[100];
-	const char *who, *tty;
+	const char *who, *tty, *end;
+	size_t max, used;
+	int n1, n2;
 	struct stat sbuf;
 	struct tm *lt;
 	time_t now;
@@ -140,20 +175,38 @@ makemsg(const char *fname)
 	if ((tty = ttyname(STDERR_FILENO)) == NULL)
 		tty = notty;
 
-	(void)fprintf(fp, "Remote Broadcast Message from %s@%s\n",
+	n1 = fprintf(fp, "Remote Broadcast Message from %s@%s\n",
 	    who, hostname);
-	(void)fprintf(fp, "        (%s) at %d:%02d ...\n", tty,
+	n2 = fprintf(fp, "        (%s) at %d:%02d ...\n", tty,
 	    lt != NULL ? lt->tm_hour : 0, lt != NULL ? lt->tm_min : 0);
 	(void)putc('\n', fp);
+	/* Nothing longer can go out: endless input must not fill the disk. */
+	max = msgmax();
+	used = (size_t)n1 + (size_t)n2 + 1;
+	if (used > max)
+		toolong(max);
 
 	if (fname != NULL && freopen(fname, "r", stdin) == NULL)
 		readfail(fname);
 	/* a closed standard input is no empty body */
 	if (fname == NULL && stdin_closed)
 		readfail(NULL);
-	/* fputs stops at a NUL: the rest of that piece is dropped. */
-	while (fgets(lbuf, sizeof(lbuf), stdin) != NULL)
+	/*
+	 * fputs stops at a NUL: the rest of that piece is dropped.  The bytes
+	 * read count all the same, or endless NULs would never end: fgets
+	 * leaves the buffer past its terminator alone, so after a fill with
+	 * newlines the last NUL is the terminator.
+	 */
+	for (;;) {
+		memset(lbuf, '\n', sizeof(lbuf));
+		if (fgets(lbuf, sizeof(lbuf), stdin) == NULL)
+			break;
+		end = (const char *)memrchr(lbuf, '\0', sizeof(lbuf));
+		if ((size_t)(end - lbuf) > max - used)
+			toolong(max);
+		used += (size_t)(end - lbuf);
 		(void)fputs(lbuf, fp);
+	}
 	/* a read error is no end of the body: send nothing rather than part */
 	if (ferror(stdin))
 		readfail(fname);

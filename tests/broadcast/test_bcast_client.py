@@ -4,12 +4,14 @@ only the wire matters (what was sent, a daemon that never answers)."""
 
 import os
 import resource
+import signal
 import subprocess
 import time
 
 import pytest
 
-from clientlib import LEFT_IN_TMP, FakeServer, bcast_cmd, bcast_path, in_namespace, targets_of, unregister
+from clientlib import (CALL_HEADER, LEFT_IN_TMP, UDPMSGSIZE, FakeServer, bcast_cmd, bcast_path,
+                       in_namespace, targets_of, unregister)
 
 TARGETS = targets_of('bcast')
 
@@ -77,6 +79,38 @@ def test_read_error_is_no_body(target, rpc_lock):
                 preexec_fn=lambda: os.close(0))
         assert (p.returncode, p.stderr) == (0, b'')
         assert len(srv.calls) == 1
+
+
+def killed_at(deadline, argv):
+    """(status, output, errors) of ARGV, run in a session of its own that is
+    killed whole should it outlive DEADLINE seconds."""
+    p = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                         stderr=subprocess.PIPE, start_new_session=True)
+    try:
+        out, err = p.communicate(timeout=deadline)
+    except subprocess.TimeoutExpired:
+        os.killpg(p.pid, signal.SIGKILL)
+        p.communicate()
+        raise
+    return p.returncode, out, err
+
+
+@pytest.mark.parametrize('target', TARGETS)
+def test_endless_input_stops_at_the_limit(target, rpc_lock):
+    """Endless text and endless NULs stop being read once the message can
+    no longer be sent: the limit named, status 1, nothing sent.  /tmp is a
+    4 MiB tmpfs of its own and no file may grow past the limit (a longer
+    one would be killed by SIGXFSZ); the whole run is killed at 60 s."""
+    most = UDPMSGSIZE - CALL_HEADER - 4
+    with FakeServer() as srv:
+        for feed, args in (('yes', ()), (':', ('/dev/zero',))):
+            script = '%s | exec prlimit --fsize=%d "$@"' % (feed, most)
+            argv = in_namespace(['sh', '-c', script, 'sh', *bcast_cmd(target, 'localhost', *args)],
+                                private_tmp=True, setup='mount -o remount,size=4m /tmp',
+                                after=LEFT_IN_TMP)
+            assert killed_at(60, argv) == (
+                1, b'', b'wall: message too long; at most %d bytes can be sent.\n' % most)
+        assert srv.calls == []
 
 
 @pytest.mark.parametrize('target', TARGETS)
