@@ -152,12 +152,11 @@ makemsg(const char *fname)
 	char hostname[64], lbuf[100];
 	const char *who, *tty, *end;
 	size_t max, used;
-	int n1, n2;
 	struct stat sbuf;
 	struct tm *lt;
 	time_t now;
 	FILE *fp;
-	int fd;
+	int fd, n1, n2;
 
 	/* mkstemp creates the file exclusively, mode 0600; no name outlives it. */
 	if ((fd = mkstemp(tmpname)) == -1 || (fp = fdopen(fd, "r+")) == NULL)
@@ -179,7 +178,8 @@ makemsg(const char *fname)
 	    who, hostname);
 	n2 = fprintf(fp, "        (%s) at %d:%02d ...\n", tty,
 	    lt != NULL ? lt->tm_hour : 0, lt != NULL ? lt->tm_min : 0);
-	(void)putc('\n', fp);
+	if (n1 < 0 || n2 < 0 || putc('\n', fp) == EOF)
+		fail("wall: can't write temporary file.\n");
 	/* Nothing longer can go out: endless input must not fill the disk. */
 	max = msgmax();
 	used = (size_t)n1 + (size_t)n2 + 1;
@@ -205,11 +205,15 @@ makemsg(const char *fname)
 		if ((size_t)(end - lbuf) > max - used)
 			toolong(max);
 		used += (size_t)(end - lbuf);
-		(void)fputs(lbuf, fp);
+		if (fputs(lbuf, fp) == EOF)
+			fail("wall: can't write temporary file.\n");
 	}
 	/* a read error is no end of the body: send nothing rather than part */
 	if (ferror(stdin))
 		readfail(fname);
+	/* a full /tmp shows here at the latest; rewind would not tell */
+	if (fflush(fp) == EOF)
+		fail("wall: can't write temporary file.\n");
 	rewind(fp);
 
 	if (fstat(fd, &sbuf) == -1)

@@ -114,6 +114,25 @@ def test_endless_input_stops_at_the_limit(target, rpc_lock):
 
 
 @pytest.mark.parametrize('target', TARGETS)
+def test_full_tmp(target, rpc_lock):
+    """A /tmp too small for the message (a tmpfs of one page) is a failed
+    write, not a failed read: status 1, nothing sent.  Whether the header
+    or the body is the write that fails, the report is the same."""
+    small = 'mount -o remount,size=4k /tmp'
+    cases = [   # an empty body, but no room left even for the header
+        (b'', small + '; head -c 4096 /dev/zero >/tmp/full || true', 'rm /tmp/full; '),
+        (b'x' * 6000 + b'\n', small, ''),     # within the limit, beyond the page
+    ]
+    with FakeServer() as srv:
+        for body, setup, after in cases:
+            p = run(in_namespace(bcast_cmd(target, 'localhost'), private_tmp=True,
+                                 setup=setup, after=after + LEFT_IN_TMP),
+                    input=body)
+            assert (p.returncode, p.stderr, p.stdout) == (1, b"wall: can't write temporary file.\n", b'')
+        assert srv.calls == []
+
+
+@pytest.mark.parametrize('target', TARGETS)
 def test_no_service(target, rpc_lock):
     """An unknown host and a host whose portmapper knows no program 100008:
     the library's creation report headed by the host name."""
