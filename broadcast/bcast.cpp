@@ -26,7 +26,7 @@
 
 static char *mbuf;			/* the composed message, NUL-terminated */
 static int32_t mbufsize;		/* its length without the NUL */
-static struct timeval timeout = { 25, 0 };
+static struct timeval timeout = { 25, 0 };	/* lookup and call together */
 
 static const char notty[] = "no tty";	/* terminal field without a terminal */
 static int stdin_closed;		/* descriptor 0 was not open at start */
@@ -34,6 +34,7 @@ static int stdin_closed;		/* descriptor 0 was not open at start */
 static void holdstd(void);
 static size_t msgmax(void);
 static void makemsg(const char *);
+static int timeleft(const struct timespec *, struct timeval *);
 
 static void __attribute__((noreturn))
 usage(const char *name)
@@ -52,6 +53,8 @@ fail(const char *text)
 int
 main(int argc, char *argv[])
 {
+	struct timespec start;
+	struct timeval left;
 	CLIENT *clnt;
 	char res;
 
@@ -61,19 +64,46 @@ main(int argc, char *argv[])
 	holdstd();
 	makemsg(argc == 3 ? argv[2] : NULL);
 
-	clnt = clnt_create(argv[1], WALLPROG, WALLVERS, "udp");
+	/*
+	 * The portmapper lookup has a time-out of its own (60 seconds in
+	 * libtirpc): bound it by ours, and give the call what is left.
+	 */
+	(void)clock_gettime(CLOCK_MONOTONIC, &start);
+	clnt = clnt_create_timed(argv[1], WALLPROG, WALLVERS, "udp", &timeout);
 	if (clnt == NULL) {
 		clnt_pcreateerror(argv[1]);
+		exit(1);
+	}
+	if (!timeleft(&start, &left)) {
+		(void)fprintf(stderr, "%s: %s\n", argv[1], clnt_sperrno(RPC_TIMEDOUT));
 		exit(1);
 	}
 	/* xdr_void is declared without parameters: cast via void (*)(void). */
 	if (clnt_call(clnt, WALLPROC_WALL, (xdrproc_t)xdr_wrapstring,
 	    (caddr_t)&mbuf, (xdrproc_t)(void (*)(void))xdr_void, (caddr_t)&res,
-	    timeout) != RPC_SUCCESS) {
+	    left) != RPC_SUCCESS) {
 		clnt_perror(clnt, argv[1]);
 		exit(1);
 	}
 	exit(0);
+}
+
+/* What remains of timeout since START, in LEFT; 0 when nothing does. */
+static int
+timeleft(const struct timespec *start, struct timeval *left)
+{
+	struct timespec now;
+	long long us;
+
+	(void)clock_gettime(CLOCK_MONOTONIC, &now);
+	us = timeout.tv_sec * 1000000LL + timeout.tv_usec -
+	    ((now.tv_sec - start->tv_sec) * 1000000LL +
+	    (now.tv_nsec - start->tv_nsec) / 1000);
+	if (us <= 0)
+		return 0;
+	left->tv_sec = (time_t)(us / 1000000);
+	left->tv_usec = (suseconds_t)(us % 1000000);
+	return 1;
 }
 
 static void __attribute__((noreturn))

@@ -132,6 +132,54 @@ def test_full_tmp(target, rpc_lock):
         assert srv.calls == []
 
 
+HERE = os.path.dirname(os.path.abspath(__file__))
+# a host on a link of its own that swallows every datagram sent to it
+BLACKHOLE = ('ip link set lo up; ip link add v0 type veth peer name v1; '
+             'ip addr add 10.9.9.1/24 dev v0; ip link set v0 up; ip link set v1 up; '
+             'ip neigh add 10.9.9.2 lladdr 02:00:00:00:00:01 dev v0')
+
+
+def test_one_bound_for_lookup_and_call(tmp_path):
+    """The 25 seconds hold for the whole attempt: a portmapper that never
+    answers (the library alone would wait 60 s for it), and one that
+    answers after 10 s naming a daemon that never answers (the call gets
+    the 15 s left, not 25 more).  Each build, each case in a network of
+    its own, all at once."""
+    runs = []
+    for target in TARGETS:
+        runs.append((in_namespace(bcast_cmd(target, '10.9.9.2'), net=True, setup=BLACKHOLE),
+                     None, b'10.9.9.2: RPC: Timed out\n'))
+        count = tmp_path / ('calls.' + target)
+        slow = ('ip link set lo up; PYTHONPATH="%s" /usr/bin/python3 "%s" 10 "%s" & sleep 1'
+                % (HERE, os.path.join(HERE, 'slowrpcbind.py'), count))
+        runs.append((in_namespace(bcast_cmd(target, '127.0.0.1'), net=True, setup=slow,
+                                  after='kill $!'),
+                     count, b'127.0.0.1: RPC: Timed out\n'))
+    start = time.monotonic()
+    procs = [subprocess.Popen(argv, stdin=subprocess.PIPE, stderr=subprocess.PIPE,
+                              start_new_session=True) for argv, _, _ in runs]
+    try:
+        for p in procs:
+            p.stdin.write(b'anyone there?\n')
+            p.stdin.close()
+        took = {}
+        while len(took) < len(procs) and time.monotonic() - start < 60:
+            for i, p in enumerate(procs):
+                if i not in took and p.poll() is not None:
+                    took[i] = time.monotonic() - start
+            time.sleep(0.05)
+        results = [(p.poll(), p.stderr.read() if p.poll() is not None else None) for p in procs]
+    finally:
+        for p in procs:
+            if p.poll() is None:
+                os.killpg(p.pid, signal.SIGKILL)
+                p.wait()
+    assert results == [(1, err) for _, _, err in runs]
+    assert all(24 < t < 31 for t in took.values()), took
+    for _, count, _ in runs:        # the late answer was heard: the call went out
+        assert count is None or int(count.read_text()) >= 1
+
+
 @pytest.mark.parametrize('target', TARGETS)
 def test_no_service(target, rpc_lock):
     """An unknown host and a host whose portmapper knows no program 100008:
