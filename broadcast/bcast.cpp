@@ -133,15 +133,15 @@ holdstd(void)
 static void __attribute__((noreturn))
 toolong(size_t max)
 {
-	(void)fprintf(stderr, "wall: message too long; at most %zu bytes can be sent.\n",
-	    max);
+	(void)fprintf(stderr,
+	    "wall: message too long; at most %zu bytes can be sent.\n", max);
 	exit(1);
 }
 
 /*
- * The longest message one call can carry: the datagram buffer that
- * clnt_create gives a UDP handle (UDPMSGSIZE), less the call header with
- * our null credentials, less the length word of the string.
+ * The longest message one call can carry: the datagram buffer that the
+ * library gives a UDP client handle (UDPMSGSIZE), less the call header
+ * with our null credentials, less the length word of the string.
  */
 static size_t
 msgmax(void)
