@@ -12,6 +12,8 @@
 
 #include <rpc/rpc.h>
 
+#include <fcntl.h>
+#include <paths.h>
 #include <pwd.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -24,11 +26,15 @@
 
 static char *mbuf;			/* the composed message, NUL-terminated */
 static int32_t mbufsize;		/* its length without the NUL */
-static struct timeval timeout = { 25, 0 };
+static struct timeval timeout = { 25, 0 };	/* lookup and call together */
 
 static const char notty[] = "no tty";	/* terminal field without a terminal */
+static int stdin_closed;		/* descriptor 0 was not open at start */
 
+static void holdstd(void);
+static size_t msgmax(void);
 static void makemsg(const char *);
+static int timeleft(const struct timespec *, struct timeval *);
 
 static void __attribute__((noreturn))
 usage(const char *name)
@@ -47,27 +53,113 @@ fail(const char *text)
 int
 main(int argc, char *argv[])
 {
+	struct timespec start;
+	struct timeval left;
 	CLIENT *clnt;
 	char res;
 
 	if (argc < 2 || argc > 3)
 		usage(argv[0] != NULL ? argv[0] : "bcast");
 
+	holdstd();
 	makemsg(argc == 3 ? argv[2] : NULL);
 
-	clnt = clnt_create(argv[1], WALLPROG, WALLVERS, "udp");
+	/*
+	 * The portmapper lookup has a time-out of its own (60 seconds in
+	 * libtirpc): bound it by ours, and give the call what is left.
+	 */
+	(void)clock_gettime(CLOCK_MONOTONIC, &start);
+	clnt = clnt_create_timed(argv[1], WALLPROG, WALLVERS, "udp", &timeout);
 	if (clnt == NULL) {
 		clnt_pcreateerror(argv[1]);
+		exit(1);
+	}
+	if (!timeleft(&start, &left)) {
+		(void)fprintf(stderr, "%s: %s\n", argv[1], clnt_sperrno(RPC_TIMEDOUT));
 		exit(1);
 	}
 	/* xdr_void is declared without parameters: cast via void (*)(void). */
 	if (clnt_call(clnt, WALLPROC_WALL, (xdrproc_t)xdr_wrapstring,
 	    (caddr_t)&mbuf, (xdrproc_t)(void (*)(void))xdr_void, (caddr_t)&res,
-	    timeout) != RPC_SUCCESS) {
+	    left) != RPC_SUCCESS) {
 		clnt_perror(clnt, argv[1]);
 		exit(1);
 	}
 	exit(0);
+}
+
+/* What remains of timeout since START, in LEFT; 0 when nothing does. */
+static int
+timeleft(const struct timespec *start, struct timeval *left)
+{
+	struct timespec now;
+	long long us;
+
+	(void)clock_gettime(CLOCK_MONOTONIC, &now);
+	us = timeout.tv_sec * 1000000LL + timeout.tv_usec -
+	    ((now.tv_sec - start->tv_sec) * 1000000LL +
+	    (now.tv_nsec - start->tv_nsec) / 1000);
+	if (us <= 0)
+		return 0;
+	left->tv_sec = (time_t)(us / 1000000);
+	left->tv_usec = (suseconds_t)(us % 1000000);
+	return 1;
+}
+
+static void __attribute__((noreturn))
+readfail(const char *fname)
+{
+	(void)fprintf(stderr, "wall: can't read %s.\n",
+	    fname != NULL ? fname : "standard input");
+	exit(1);
+}
+
+/*
+ * Keep descriptors 0 to 2 taken: the temporary file must not become
+ * standard input (and be read as the body) or standard error.
+ */
+static void
+holdstd(void)
+{
+	int fd;
+
+	stdin_closed = fcntl(STDIN_FILENO, F_GETFD) == -1;
+	while ((fd = open(_PATH_DEVNULL, O_RDWR)) != -1 && fd <= STDERR_FILENO)
+		;
+	if (fd > STDERR_FILENO)
+		(void)close(fd);
+}
+
+static void __attribute__((noreturn))
+toolong(size_t max)
+{
+	(void)fprintf(stderr,
+	    "wall: message too long; at most %zu bytes can be sent.\n", max);
+	exit(1);
+}
+
+/*
+ * The longest message one call can carry: the datagram buffer that the
+ * library gives a UDP client handle (UDPMSGSIZE), less the call header
+ * with our null credentials, less the length word of the string.
+ */
+static size_t
+msgmax(void)
+{
+	struct rpc_msg call;
+	u_long head;
+
+	memset(&call, 0, sizeof(call));
+	call.rm_direction = CALL;
+	call.rm_call.cb_rpcvers = RPC_MSG_VERSION;
+	call.rm_call.cb_prog = WALLPROG;
+	call.rm_call.cb_vers = WALLVERS;
+	call.rm_call.cb_proc = WALLPROC_WALL;
+	call.rm_call.cb_cred = _null_auth;
+	call.rm_call.cb_verf = _null_auth;
+	head = xdr_sizeof((xdrproc_t)xdr_callmsg, &call);
+	return (UDPMSGSIZE - head - BYTES_PER_XDR_UNIT) &
+	    ~(size_t)(BYTES_PER_XDR_UNIT - 1);
 }
 
 static const char *
@@ -88,12 +180,13 @@ makemsg(const char *fname)
 {
 	char tmpname[] = "/tmp/wall.XXXXXX";
 	char hostname[64], lbuf[100];
-	const char *who, *tty;
+	const char *who, *tty, *end;
+	size_t max, used;
 	struct stat sbuf;
 	struct tm *lt;
 	time_t now;
 	FILE *fp;
-	int fd;
+	int fd, n1, n2;
 
 	/* mkstemp creates the file exclusively, mode 0600; no name outlives it. */
 	if ((fd = mkstemp(tmpname)) == -1 || (fp = fdopen(fd, "r+")) == NULL)
@@ -111,19 +204,46 @@ makemsg(const char *fname)
 	if ((tty = ttyname(STDERR_FILENO)) == NULL)
 		tty = notty;
 
-	(void)fprintf(fp, "Remote Broadcast Message from %s@%s\n",
+	n1 = fprintf(fp, "Remote Broadcast Message from %s@%s\n",
 	    who, hostname);
-	(void)fprintf(fp, "        (%s) at %d:%02d ...\n", tty,
+	n2 = fprintf(fp, "        (%s) at %d:%02d ...\n", tty,
 	    lt != NULL ? lt->tm_hour : 0, lt != NULL ? lt->tm_min : 0);
-	(void)putc('\n', fp);
+	if (n1 < 0 || n2 < 0 || putc('\n', fp) == EOF)
+		fail("wall: can't write temporary file.\n");
+	/* Nothing longer can go out: endless input must not fill the disk. */
+	max = msgmax();
+	used = (size_t)n1 + (size_t)n2 + 1;
+	if (used > max)
+		toolong(max);
 
-	if (fname != NULL && freopen(fname, "r", stdin) == NULL) {
-		(void)fprintf(stderr, "wall: can't read %s.\n", fname);
-		exit(1);
+	if (fname != NULL && freopen(fname, "r", stdin) == NULL)
+		readfail(fname);
+	/* a closed standard input is no empty body */
+	if (fname == NULL && stdin_closed)
+		readfail(NULL);
+	/*
+	 * fputs stops at a NUL: the rest of that piece is dropped.  The bytes
+	 * read count all the same, or endless NULs would never end: fgets
+	 * leaves the buffer past its terminator alone, so after a fill with
+	 * newlines the last NUL is the terminator.
+	 */
+	for (;;) {
+		memset(lbuf, '\n', sizeof(lbuf));
+		if (fgets(lbuf, sizeof(lbuf), stdin) == NULL)
+			break;
+		end = (const char *)memrchr(lbuf, '\0', sizeof(lbuf));
+		if ((size_t)(end - lbuf) > max - used)
+			toolong(max);
+		used += (size_t)(end - lbuf);
+		if (fputs(lbuf, fp) == EOF)
+			fail("wall: can't write temporary file.\n");
 	}
-	/* fputs stops at a NUL: the rest of that piece is dropped. */
-	while (fgets(lbuf, sizeof(lbuf), stdin) != NULL)
-		(void)fputs(lbuf, fp);
+	/* a read error is no end of the body: send nothing rather than part */
+	if (ferror(stdin))
+		readfail(fname);
+	/* a full /tmp shows here at the latest; rewind would not tell */
+	if (fflush(fp) == EOF)
+		fail("wall: can't write temporary file.\n");
 	rewind(fp);
 
 	if (fstat(fd, &sbuf) == -1)

@@ -14,6 +14,7 @@
 #include <rpc/pmap_clnt.h>
 
 #include <errno.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <pwd.h>
 #include <grp.h>
@@ -22,6 +23,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <syslog.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "wall.h"
@@ -34,17 +36,32 @@
  */
 #define MAXKIDS	64
 
+/* Lines about messages dropped at the bound: at most one a minute. */
+#define DROPLOGGAP	60000	/* milliseconds */
+
 static int from_inetd = 1;
 static int nodaemon = 0;
 static unsigned int retval;
 static volatile sig_atomic_t nkids;	/* delivery children not yet reaped */
 static ssize_t dgramlen = -1;		/* length of the datagram being served */
+static volatile sig_atomic_t stopped;	/* a stop signal has come */
+static sigset_t stops;			/* the signals that stop a standalone daemon */
+static sigset_t waitmask;		/* the signal mask while waiting for calls */
+static unsigned long ndropped;		/* messages dropped at the bound, untold */
+static int dropping;			/* the log has been told that drops began */
+static long long droplogat;		/* when the next line about drops may go */
 
 static void possess(void);
+static void cloexec(int);
+static int groups_of(const struct passwd *);
 static void killkids(int);
+static void stoppable(void);
+static void stop(int);
 static void serve(SVCXPRT *);
+static int droplog(void);
 static void wallprog_1(struct svc_req *, SVCXPRT *);
 static void *wallproc_wall_1(char **, struct svc_req *);
+static void unstop(void);
 static bool_t xdr_message(XDR *, char **);
 
 /* The library takes every filter through one variadic pointer type. */
@@ -74,7 +91,8 @@ main(int argc, char *argv[])
 			(void)setuid(pw->pw_uid);
 		}
 		(void)seteuid(0);	/* must fail once root is gone */
-		if (getuid() == 0 || geteuid() == 0) {
+		/* root's groups (shadow, disk, ...) must be gone as well */
+		if (getuid() == 0 || geteuid() == 0 || !groups_of(pw)) {
 			syslog(LOG_CRIT, "can't drop root privileges");
 			exit(1);
 		}
@@ -87,9 +105,11 @@ main(int argc, char *argv[])
 		proto = IPPROTO_UDP;
 	}
 
+	(void)sigprocmask(SIG_SETMASK, NULL, &waitmask);
 	if (!from_inetd) {
 		if (!nodaemon)
 			possess();
+		stoppable();
 		(void)pmap_unset(WALLPROG, WALLVERS);
 		if ((s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP)) < 0) {
 			perror("socket");
@@ -111,6 +131,8 @@ main(int argc, char *argv[])
 			perror("dup2");
 			exit(1);
 		}
+		cloexec(0);
+		cloexec(s);
 		(void)pmap_unset(WALLPROG, WALLVERS);
 	}
 
@@ -120,19 +142,105 @@ main(int argc, char *argv[])
 		fprintf(stderr, "cannot create udp service.\n");
 		exit(1);
 	}
+	cloexec(transp->xp_fd);
 	if (!svc_register(transp, WALLPROG, WALLVERS, wallprog_1, proto)) {
 		fprintf(stderr, "unable to register (WALLPROG, WALLVERS, udp).\n");
 		exit(1);
 	}
 	serve(transp);
+	if (stopped) {
+		(void)pmap_unset(WALLPROG, WALLVERS);
+		exit(0);
+	}
 	fprintf(stderr, "svc_run returned\n");
 	exit(1);
+}
+
+/*
+ * Whether every group ID of the process, real, effective, saved and
+ * supplementary, is one that initgroups and setgid give the user PW.
+ * Without CAP_SETGID those calls fail and root's groups stay behind.
+ */
+static int
+groups_of(const struct passwd *pw)
+{
+	gid_t rgid, egid, sgid, *have = NULL, *want = NULL;
+	int nhave, nwant = 0, i, j, ok = 0;
+
+	if (pw == NULL || getresgid(&rgid, &egid, &sgid) == -1 ||
+	    rgid != pw->pw_gid || egid != pw->pw_gid || sgid != pw->pw_gid)
+		return 0;
+	if ((nhave = getgroups(0, NULL)) == -1)
+		return 0;
+	/* the first call only counts the user's groups */
+	(void)getgrouplist(pw->pw_name, pw->pw_gid, NULL, &nwant);
+	if ((have = (gid_t *)calloc(nhave + 1, sizeof(*have))) == NULL ||
+	    (want = (gid_t *)calloc(nwant + 1, sizeof(*want))) == NULL ||
+	    (nhave = getgroups(nhave, have)) == -1 ||
+	    getgrouplist(pw->pw_name, pw->pw_gid, want, &nwant) == -1)
+		goto out;
+	for (i = 0; i < nhave; i++) {
+		for (j = 0; j < nwant && want[j] != have[i]; j++)
+			;
+		if (j == nwant)
+			goto out;
+	}
+	ok = 1;
+out:
+	free(have);
+	free(want);
+	return ok;
+}
+
+/* Our sockets are no business of a delivery's shell and wall. */
+static void
+cloexec(int fd)
+{
+	int flags;
+
+	if ((flags = fcntl(fd, F_GETFD)) == -1 ||
+	    fcntl(fd, F_SETFD, flags | FD_CLOEXEC) == -1) {
+		perror("fcntl");
+		exit(1);
+	}
 }
 
 static void
 possess(void)
 {
 	(void)daemon(0, 0);
+}
+
+/*
+ * A stopped standalone daemon takes its portmapper mapping along, or
+ * clients would be sent to a dead port.  The stop signals are held except
+ * while serve() waits, where ppoll lets them in and out atomically: none
+ * can slip in between the check of the flag and the wait.
+ */
+static void
+stoppable(void)
+{
+	static const int sigs[] = { SIGTERM, SIGINT, SIGHUP };
+	struct sigaction sa;
+	size_t i;
+
+	memset(&sa, 0, sizeof(sa));
+	sa.sa_handler = stop;
+	(void)sigemptyset(&sa.sa_mask);
+	(void)sigemptyset(&stops);
+	for (i = 0; i < sizeof(sigs) / sizeof(sigs[0]); i++) {
+		(void)sigaddset(&stops, sigs[i]);
+		(void)sigdelset(&waitmask, sigs[i]);
+		(void)sigaction(sigs[i], &sa, NULL);
+	}
+	(void)sigprocmask(SIG_BLOCK, &stops, NULL);
+}
+
+static void
+stop(int signo)
+{
+	(void)signo;
+	stopped = 1;
 }
 
 static void
@@ -154,14 +262,21 @@ killkids(int signo)
 static void
 serve(SVCXPRT *transp)
 {
+	struct timespec ts;
 	struct pollfd pfd;
 	char c;
-	int n;
+	int n, ms;
 
 	pfd.fd = transp->xp_fd;
 	pfd.events = POLLIN;
 	for (;;) {
-		if ((n = poll(&pfd, 1, -1)) < 0) {
+		if (stopped)
+			return;
+		/* a line held back by the gap wakes the loop when it is due */
+		ms = droplog();
+		ts.tv_sec = ms / 1000;
+		ts.tv_nsec = ms % 1000 * 1000000L;
+		if ((n = ppoll(&pfd, 1, ms < 0 ? NULL : &ts, &waitmask)) < 0) {
 			if (errno == EINTR)
 				continue;
 			return;
@@ -180,6 +295,45 @@ serve(SVCXPRT *transp)
 		svc_getreq_poll(&pfd, 1);
 		dgramlen = -1;
 	}
+}
+
+static long long
+monotonic_ms(void)
+{
+	struct timespec ts;
+
+	(void)clock_gettime(CLOCK_MONOTONIC, &ts);
+	return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
+}
+
+/*
+ * Drops at the bound are silent to the sender, so tell the log: one line
+ * when they begin, one with their number once deliveries can start again,
+ * never two within DROPLOGGAP.  Returns the milliseconds until a line held
+ * back by the gap is due, or -1 when none waits.
+ */
+static int
+droplog(void)
+{
+	long long now;
+
+	if (ndropped == 0 || (dropping && nkids >= MAXKIDS))
+		return -1;
+	now = monotonic_ms();
+	if (now < droplogat)
+		return (int)(droplogat - now);
+	if (nkids < MAXKIDS) {
+		syslog(LOG_WARNING, "delivery resumed: %lu messages dropped",
+		    ndropped);
+		ndropped = 0;
+		dropping = 0;
+	} else {
+		syslog(LOG_WARNING, "%d deliveries running: dropping messages",
+		    MAXKIDS);
+		dropping = 1;
+	}
+	droplogat = now + DROPLOGGAP;
+	return -1;
 }
 
 static void
@@ -249,8 +403,10 @@ wallproc_wall_1(char **msg, struct svc_req *rqstp)
 	(void)rqstp;
 	retval++;
 	/* Past the bound the message is dropped, as when fork fails. */
-	if (nkids >= MAXKIDS)
+	if (nkids >= MAXKIDS) {
+		ndropped++;
 		return &retval;
+	}
 
 	/* killkids must not run while the count changes. */
 	(void)sigemptyset(&chld);
@@ -261,10 +417,23 @@ wallproc_wall_1(char **msg, struct svc_req *rqstp)
 	(void)sigprocmask(SIG_SETMASK, &omask, NULL);
 	if (pid != 0)
 		return &retval;
+	unstop();
 
 	if ((pfp = popen("/usr/bin/wall -n", "w")) == NULL)
 		_exit(0);
 	(void)fprintf(pfp, "\a\a%s", *msg);
 	(void)pclose(pfp);
 	_exit(0);
+}
+
+/* A delivery dies of the stop signals as it would have without us. */
+static void
+unstop(void)
+{
+	int sig;
+
+	for (sig = 1; sig < NSIG; sig++)
+		if (sigismember(&stops, sig) == 1)
+			(void)signal(sig, SIG_DFL);
+	(void)sigprocmask(SIG_UNBLOCK, &stops, NULL);
 }

@@ -4,12 +4,14 @@ only the wire matters (what was sent, a daemon that never answers)."""
 
 import os
 import resource
+import signal
 import subprocess
 import time
 
 import pytest
 
-from clientlib import LEFT_IN_TMP, FakeServer, bcast_cmd, bcast_path, in_namespace, targets_of, unregister
+from clientlib import (CALL_HEADER, LEFT_IN_TMP, UDPMSGSIZE, FakeServer, bcast_cmd, bcast_path,
+                       in_namespace, targets_of, unregister)
 
 TARGETS = targets_of('bcast')
 
@@ -55,6 +57,127 @@ def test_unreadable_file(target, rpc_lock):
             assert (p.returncode, p.stderr) == (1, b"wall: can't read %s.\n" % path.encode())
             assert p.stdout == b''
         assert srv.calls == []
+
+
+@pytest.mark.parametrize('target', TARGETS)
+def test_read_error_is_no_body(target, rpc_lock):
+    """Input that opens but cannot be read (a directory, EIO from
+    /proc/self/mem, a closed standard input) is a failure: the path or
+    "standard input", status 1, nothing sent, no file left in /tmp."""
+    with FakeServer() as srv:
+        for path in ('/', '/proc/self/mem'):
+            p = run(in_namespace(bcast_cmd(target, 'localhost', path),
+                                 private_tmp=True, after=LEFT_IN_TMP),
+                    stdin=subprocess.DEVNULL)
+            assert (p.returncode, p.stderr, p.stdout) == (1, b"wall: can't read %s.\n" % path.encode(), b'')
+        p = run(in_namespace(bcast_cmd(target, 'localhost'), private_tmp=True, after=LEFT_IN_TMP),
+                preexec_fn=lambda: os.close(0))
+        assert (p.returncode, p.stderr, p.stdout) == (1, b"wall: can't read standard input.\n", b'')
+        assert srv.calls == []
+        # a file operand is read whether or not standard input is open
+        p = run(in_namespace(bcast_cmd(target, 'localhost', '/etc/hostname')),
+                preexec_fn=lambda: os.close(0))
+        assert (p.returncode, p.stderr) == (0, b'')
+        assert len(srv.calls) == 1
+
+
+def killed_at(deadline, argv):
+    """(status, output, errors) of ARGV, run in a session of its own that is
+    killed whole should it outlive DEADLINE seconds."""
+    p = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                         stderr=subprocess.PIPE, start_new_session=True)
+    try:
+        out, err = p.communicate(timeout=deadline)
+    except subprocess.TimeoutExpired:
+        os.killpg(p.pid, signal.SIGKILL)
+        p.communicate()
+        raise
+    return p.returncode, out, err
+
+
+@pytest.mark.parametrize('target', TARGETS)
+def test_endless_input_stops_at_the_limit(target, rpc_lock):
+    """Endless text and endless NULs stop being read once the message can
+    no longer be sent: the limit named, status 1, nothing sent.  /tmp is a
+    4 MiB tmpfs of its own and no file may grow past the limit (a longer
+    one would be killed by SIGXFSZ); the whole run is killed at 60 s."""
+    most = UDPMSGSIZE - CALL_HEADER - 4
+    with FakeServer() as srv:
+        for feed, args in (('yes', ()), (':', ('/dev/zero',))):
+            script = '%s | exec prlimit --fsize=%d "$@"' % (feed, most)
+            argv = in_namespace(['sh', '-c', script, 'sh', *bcast_cmd(target, 'localhost', *args)],
+                                private_tmp=True, setup='mount -o remount,size=4m /tmp',
+                                after=LEFT_IN_TMP)
+            assert killed_at(60, argv) == (
+                1, b'', b'wall: message too long; at most %d bytes can be sent.\n' % most)
+        assert srv.calls == []
+
+
+@pytest.mark.parametrize('target', TARGETS)
+def test_full_tmp(target, rpc_lock):
+    """A /tmp too small for the message (a tmpfs of one page) is a failed
+    write, not a failed read: status 1, nothing sent.  Whether the header
+    or the body is the write that fails, the report is the same."""
+    small = 'mount -o remount,size=4k /tmp'
+    cases = [   # an empty body, but no room left even for the header
+        (b'', small + '; head -c 4096 /dev/zero >/tmp/full || true', 'rm /tmp/full; '),
+        (b'x' * 6000 + b'\n', small, ''),     # within the limit, beyond the page
+    ]
+    with FakeServer() as srv:
+        for body, setup, after in cases:
+            p = run(in_namespace(bcast_cmd(target, 'localhost'), private_tmp=True,
+                                 setup=setup, after=after + LEFT_IN_TMP),
+                    input=body)
+            assert (p.returncode, p.stderr, p.stdout) == (1, b"wall: can't write temporary file.\n", b'')
+        assert srv.calls == []
+
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+# a host on a link of its own that swallows every datagram sent to it
+BLACKHOLE = ('ip link set lo up; ip link add v0 type veth peer name v1; '
+             'ip addr add 10.9.9.1/24 dev v0; ip link set v0 up; ip link set v1 up; '
+             'ip neigh add 10.9.9.2 lladdr 02:00:00:00:00:01 dev v0')
+
+
+def test_one_bound_for_lookup_and_call(tmp_path):
+    """The 25 seconds hold for the whole attempt: a portmapper that never
+    answers (the library alone would wait 60 s for it), and one that
+    answers after 10 s naming a daemon that never answers (the call gets
+    the 15 s left, not 25 more).  Each build, each case in a network of
+    its own, all at once."""
+    runs = []
+    for target in TARGETS:
+        runs.append((in_namespace(bcast_cmd(target, '10.9.9.2'), net=True, setup=BLACKHOLE),
+                     None, b'10.9.9.2: RPC: Timed out\n'))
+        count = tmp_path / ('calls.' + target)
+        slow = ('ip link set lo up; PYTHONPATH="%s" /usr/bin/python3 "%s" 10 "%s" & sleep 1'
+                % (HERE, os.path.join(HERE, 'slowrpcbind.py'), count))
+        runs.append((in_namespace(bcast_cmd(target, '127.0.0.1'), net=True, setup=slow,
+                                  after='kill $!'),
+                     count, b'127.0.0.1: RPC: Timed out\n'))
+    start = time.monotonic()
+    procs = [subprocess.Popen(argv, stdin=subprocess.PIPE, stderr=subprocess.PIPE,
+                              start_new_session=True) for argv, _, _ in runs]
+    try:
+        for p in procs:
+            p.stdin.write(b'anyone there?\n')
+            p.stdin.close()
+        took = {}
+        while len(took) < len(procs) and time.monotonic() - start < 60:
+            for i, p in enumerate(procs):
+                if i not in took and p.poll() is not None:
+                    took[i] = time.monotonic() - start
+            time.sleep(0.05)
+        results = [(p.poll(), p.stderr.read() if p.poll() is not None else None) for p in procs]
+    finally:
+        for p in procs:
+            if p.poll() is None:
+                os.killpg(p.pid, signal.SIGKILL)
+                p.wait()
+    assert results == [(1, err) for _, _, err in runs]
+    assert all(24 < t < 31 for t in took.values()), took
+    for _, count, _ in runs:        # the late answer was heard: the call went out
+        assert count is None or int(count.read_text()) >= 1
 
 
 @pytest.mark.parametrize('target', TARGETS)

@@ -158,12 +158,14 @@ def test_time_when_composing_began(service):
 
 @pytest.mark.parametrize('target', TARGETS)
 def test_too_large_shows_nothing(target, service):
-    """A message one byte over the datagram: the call report, status 1, and
-    nothing reaches wall; the next message does."""
+    """A message one byte over the datagram: refused while it is read,
+    naming the limit, status 1, and nothing reaches wall; the next message,
+    at the limit, does."""
     seen = []
     tz = {'TZ': tz_for(13, 40)}
     room = UDPMSGSIZE - CALL_HEADER - 4 - len(header('root', HOST, 'no tty', '13:40'))
     p = send(target, body=b'x' * (room + 1), env=tz)
-    assert (p.returncode, p.stderr) == (1, b"localhost: RPC: Can't encode arguments\n")
+    assert (p.returncode, p.stderr) == (1, b"wall: message too long; at most %d bytes can be sent.\n"
+                                        % (UDPMSGSIZE - CALL_HEADER - 4))
     assert sent(service, seen, target, body=b'x' * room, env=tz).endswith(b'x' * room)
     assert len(service.messages()) == 1

@@ -1,6 +1,9 @@
 """Deliveries: through the real wall(1) onto a terminal, reaping, the bound
 on live delivery children, and garbage at a serving daemon."""
 
+import glob
+import os
+
 import pytest
 
 import fuzzwire
@@ -78,3 +81,41 @@ def test_garbage_does_not_hurt(target, registered, daemons, capture):
     assert d.settle()
     growth = harness.rss_kib(d.pid()) - before
     assert growth < (1024 if target == 'host' else 4096), growth
+
+
+class FdCapture(harness.Capture):
+    """The wall stand-in behind a wrapper that first notes what each of its
+    descriptors refers to."""
+
+    def __init__(self):
+        super().__init__()
+        self.wrapper = os.path.join(self.dir, 'fdwall')
+        with open(self.wrapper, 'w') as f:
+            f.write('#!/bin/sh\necho $(readlink /proc/$$/fd/*) >"%s/fds.$$"\nexec "%s" "$@"\n'
+                    % (self.dir, self.script))
+        os.chmod(self.wrapper, 0o755)
+
+    def bind(self):
+        return (self.wrapper, harness.WALL)
+
+    def fds(self):
+        return [open(p).read().split() for p in glob.glob(os.path.join(self.dir, 'fds.*'))]
+
+
+@pytest.mark.parametrize('stdin', ['devnull', 'socket'], ids=['standalone', 'inetd'])
+def test_wall_holds_no_socket(target, stdin, registered, daemons):
+    """The daemon's UDP sockets stay in the daemon: the shell and wall of a
+    delivery hold none of them, whichever mode."""
+    capture = FdCapture()
+    try:
+        d = daemons(target, stdin=stdin, binds=[capture.bind()])
+        if stdin == 'devnull':
+            assert d.answering_port()
+        with d.client() as c:
+            assert c.wall('no sockets here\n').accept_stat == rw.SUCCESS
+        assert capture.wait_for(1)
+        assert capture.messages() == [b'\a\ano sockets here\n']
+        [fds] = capture.fds()
+        assert fds and not [f for f in fds if f.startswith('socket:')], fds
+    finally:
+        capture.cleanup()

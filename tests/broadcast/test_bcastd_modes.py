@@ -3,6 +3,7 @@ socket, inetd mode (one call, then exit) on any socket, under a real
 openbsd-inetd, and detached into the background."""
 
 import os
+import signal
 import subprocess
 
 import pytest
@@ -10,6 +11,7 @@ import pytest
 import harness
 import rpcwire as rw
 from buildlib import targets_of
+from clientlib import bcast_cmd
 
 pytestmark = pytest.mark.parametrize('target', targets_of('bcastd'))
 
@@ -99,3 +101,46 @@ def test_real_inetd_entry(target, registered, capture):
         assert capture.messages() == [b'\a\avia inetd\n']
     finally:
         inetd.stop()
+
+
+@pytest.mark.parametrize('sig', [signal.SIGTERM, signal.SIGINT, signal.SIGHUP],
+                         ids=['TERM', 'INT', 'HUP'])
+def test_stop_takes_the_mapping_along(target, sig, registered, daemons, capture):
+    """A stop signal ends a standalone daemon with status 0 and its mapping
+    gone, so a client hears that no daemon runs; a delivery under way
+    goes on to its end."""
+    d = daemons(target, binds=[capture.bind()])
+    port = d.answering_port()
+    assert port and harness.rpcinfo_ports() == [port]
+    capture.hold()
+    with d.client() as c:
+        assert c.wall('before the stop\n').accept_stat == rw.SUCCESS
+    assert harness.wait_until(lambda: capture.started() == 1)
+    os.kill(d.pid(), sig)
+    assert d.wait() == 0
+    assert harness.rpcinfo_ports() == []
+    capture.release()
+    assert capture.wait_for(1)
+    assert capture.messages() == [b'\a\abefore the stop\n']
+    # the delivery held the daemon's output pipes until now
+    assert (d.proc.stdout.read(), d.proc.stderr.read()) == (b'', b'')
+    p = subprocess.run(bcast_cmd('host', 'localhost'), input=b'anyone?\n',
+                       capture_output=True, timeout=60)
+    assert (p.returncode, p.stderr) == (1, b'localhost: RPC: Program not registered\n')
+
+
+def test_stop_detached_and_inetd(target, registered, daemons):
+    """Detached, the daemon unregisters on SIGTERM too; in inetd mode the
+    signal ends it as before."""
+    d = daemons(target, args=(), stdin='devnull')
+    assert d.wait() == 0
+    port = d.answering_port()
+    assert port
+    [d.detached] = harness.udp_pids(port)
+    os.kill(d.detached, signal.SIGTERM)
+    assert harness.wait_until(lambda: not harness.marked(d.token))
+    assert harness.rpcinfo_ports() == []
+    d = daemons(target, stdin='socket')
+    assert d.wait(0.3) is None
+    d.proc.send_signal(signal.SIGTERM)
+    assert d.wait() == -signal.SIGTERM

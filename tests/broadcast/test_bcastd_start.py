@@ -96,3 +96,47 @@ def test_no_portmapper(target, daemons, tmp_path):
     assert d.wait() == 0
     assert harness.wait_until(lambda: not harness.marked(d.token))
     assert (d.proc.stdout.read(), d.proc.stderr.read()) == (b'', b'')
+
+
+# root that may not change its groups: the uid goes, root's groups would stay
+NO_SETGID = ('setpriv', '--groups', '0,42', '--bounding-set', '-setgid')
+
+
+def test_root_groups_that_stay_refuse(target, daemons, tmp_path):
+    """Root's gid and supplementary groups that cannot be given up are
+    refused like a uid that stays: the log line, status 1, nothing served."""
+    log = harness.LogSocket()
+    try:
+        d = daemons(target, binds=[(str(tmp_path), '/run'), *log.bind()], net=True,
+                    prefix=NO_SETGID, direct=True)
+        assert d.wait() == 1
+        assert (d.proc.stdout.read(), d.proc.stderr.read()) == (b'', b'')
+        records = log.records('bcastd')
+        assert len(records) == 1 and LOG_LINE.match(records[0]), records
+    finally:
+        log.close()
+
+
+def status_ids(pid):
+    """Uid, Gid (real, effective, saved, fs) and Groups of process PID."""
+    ids = {}
+    for line in open('/proc/%d/status' % pid):
+        key, _, value = line.partition(':')
+        if key in ('Uid', 'Gid', 'Groups'):
+            ids[key] = value.split()
+    return ids
+
+
+def test_root_start_keeps_no_root_group(target, daemons, capture):
+    """A root started with root's groups (0 and 42) serves as nobody alone:
+    user, group and supplementary groups."""
+    d = daemons(target, args=(), stdin='socket', binds=[capture.bind()],
+                prefix=('setpriv', '--groups', '0,42'), direct=True)
+    assert harness.wait_until(lambda: status_ids(d.pid()).get('Uid') == [str(NOBODY)] * 4)
+    ids = status_ids(d.pid())
+    assert ids['Gid'] == [str(NOBODY)] * 4 and ids['Groups'] == [str(NOBODY)], ids
+    with d.client() as c:
+        assert c.wall('served\n').accept_stat == rw.SUCCESS
+    assert d.wait() == 0
+    assert capture.wait_for(1)
+    assert capture.messages() == [b'\a\aserved\n']
