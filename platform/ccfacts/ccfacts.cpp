@@ -668,8 +668,9 @@ timed_out(size_t i)
 {
 	stop_jobs(SIGKILL);
 	remove_workdir();
-	fprintf(stderr, "ccfacts: %s: %s did not finish within %lu seconds\n",
-	    probes[i].name, compiler_of(i).words.front().c_str(), timeout_seconds);
+	fprintf(stderr, "ccfacts: %s: %s did not finish within %lu second%s\n",
+	    probes[i].name, compiler_of(i).words.front().c_str(), timeout_seconds,
+	    timeout_seconds == 1 ? "" : "s");
 	exit(1);
 }
 
