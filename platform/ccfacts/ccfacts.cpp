@@ -123,7 +123,7 @@ bool use_cache = true;
 std::string cache_dir;		/* empty: none could be named */
 bool cache_warned;
 build builds[nprobes];
-sigset_t caught_signals, saved_mask;
+sigset_t caught_signals, saved_mask, wait_mask;
 volatile sig_atomic_t interrupted;
 
 const char usage_text[] =
@@ -466,6 +466,11 @@ catch_signals()
 	}
 	if (sigprocmask(SIG_BLOCK, &caught_signals, &saved_mask) == -1)
 		err(1, "sigprocmask");
+	/* Even if whoever started us blocked SIGCHLD, the wait must see it. */
+	wait_mask = saved_mask;
+	for (int sig : { SIGINT, SIGTERM, SIGHUP, SIGCHLD })
+		if (sigismember(&caught_signals, sig))
+			(void)sigdelset(&wait_mask, sig);
 }
 
 /* After the work: an interrupt that came meanwhile ends ccfacts now. */
@@ -636,7 +641,7 @@ pause_until(const struct timespec &until)
 			wait.tv_nsec += 1000000000L;
 		}
 	}
-	if (ppoll(nullptr, 0, &wait, &saved_mask) == -1 && errno != EINTR)
+	if (ppoll(nullptr, 0, &wait, &wait_mask) == -1 && errno != EINTR)
 		err(1, "ppoll");
 }
 
