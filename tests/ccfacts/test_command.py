@@ -42,6 +42,17 @@ def gone(pid):
         return True
 
 
+def all_gone(pids):
+    """Whether the processes end soon: one that was sent SIGKILL may still
+    wait for a processor on a loaded machine."""
+    deadline = time.monotonic() + 20
+    while not all(gone(int(pid)) for pid in pids):
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.05)
+    return True
+
+
 def test_help_and_version():
     out = ccfacts('--help')
     assert out.returncode == 0 and out.stderr == ''
@@ -103,13 +114,13 @@ def test_a_hanging_compiler_is_stopped_with_its_children(tmp_path):
     pids = tmp_path / 'pids'
     cc = script(tmp_path / 'hang', f'sleep 300 &\necho $! >> {pids}\nwait\n')
     start = time.monotonic()
-    out = ccfacts('--no-cache', '--cc', cc, '--cxx', 'g++', '--timeout', '1',
+    out = ccfacts('--no-cache', '--cc', cc, '--cxx', 'none', '--timeout', '1',
                   env=private_env(tmp_path))
     assert time.monotonic() - start < 60
     assert out.returncode == 1 and out.stdout == ''
     assert out.stderr == f'ccfacts: link-probe: {cc} did not finish within 1 second\n'
     children = pids.read_text().split()
-    assert children and all(gone(int(pid)) for pid in children)
+    assert children and all_gone(children)
     assert os.listdir(tmp_path / 'tmp') == []
 
 
@@ -134,7 +145,7 @@ def test_a_signal_is_passed_on_to_the_compilers(tmp_path, sig, body):
     finally:
         run.kill()
     assert run.returncode == -sig and stdout == ''
-    assert all(gone(int(pid)) for pid in pids.read_text().split())
+    assert all_gone(pids.read_text().split())
     assert os.listdir(tmp_path / 'tmp') == []
 
 
