@@ -1362,84 +1362,81 @@ facts_text(const facts &f)
 	return t;
 }
 
-/* Reads facts_text back, as strictly as the probes' own strings are read. */
-class facts_reader {
-public:
-	explicit facts_reader(const std::string &text) : t(text) {}
-
-	bool
-	value(const char *name, std::string &v)
-	{
-		size_t n = strlen(name);
-		if (t.compare(at, n, name) != 0 || at + n >= t.size() || t[at + n] != ' ')
-			return false;
-		size_t end = t.find('\n', at + n + 1);
-		if (end == std::string::npos)
-			return false;
-		v = t.substr(at + n + 1, end - at - n - 1);
-		at = end + 1;
-		return std::all_of(v.begin(), v.end(), value_char);
-	}
-
-	bool
-	number(const char *name, unsigned long &n)
-	{
-		std::string v;
-		if (!value(name, v) || v.empty() || v.size() > 8 ||
-		    v.find_first_not_of("0123456789") != std::string::npos)
-			return false;
-		n = strtoul(v.c_str(), nullptr, 10);
-		return true;
-	}
-
-	bool
-	features(feature_list &list)
-	{
-		unsigned long n;
-		if (!number("features", n))
-			return false;
-		for (unsigned long k = 0; k < n; k++) {
-			std::string name;
-			bool on = t.compare(at, 1, "1") == 0;
-			if (!value(on ? "1" : "0", name) || name.empty() ||
-			    name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_") !=
-			    std::string::npos)
-				return false;
-			list.features.emplace_back(name, on);
-		}
-		return true;
-	}
-
-	bool
-	at_end() const
-	{
-		return at == t.size();
-	}
-
-private:
-	const std::string &t;
-	size_t at = 0;
+/* Where reading facts_text back has come to. */
+struct cursor {
+	const std::string &text;
+	size_t at;
 };
+
+/* The line "name value", read as strictly as the probes' own strings. */
+bool
+cached_value(cursor &c, const char *name, std::string &v)
+{
+	const std::string &t = c.text;
+	size_t n = strlen(name);
+
+	if (t.compare(c.at, n, name) != 0 || c.at + n >= t.size() || t[c.at + n] != ' ')
+		return false;
+	size_t end = t.find('\n', c.at + n + 1);
+	if (end == std::string::npos)
+		return false;
+	v = t.substr(c.at + n + 1, end - c.at - n - 1);
+	c.at = end + 1;
+	return std::all_of(v.begin(), v.end(), value_char);
+}
+
+bool
+cached_number(cursor &c, const char *name, unsigned long &n)
+{
+	std::string v;
+
+	if (!cached_value(c, name, v) || v.empty() || v.size() > 8 ||
+	    v.find_first_not_of("0123456789") != std::string::npos)
+		return false;
+	n = strtoul(v.c_str(), nullptr, 10);
+	return true;
+}
+
+bool
+cached_features(cursor &c, feature_list &list)
+{
+	unsigned long n;
+
+	if (!cached_number(c, "features", n))
+		return false;
+	for (unsigned long k = 0; k < n; k++) {
+		std::string name;
+		bool on = c.text.compare(c.at, 1, "1") == 0;
+		if (!cached_value(c, on ? "1" : "0", name) || name.empty() ||
+		    name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_") !=
+		    std::string::npos)
+			return false;
+		list.features.emplace_back(name, on);
+	}
+	return true;
+}
 
 bool
 facts_from(const std::string &text, facts &f)
 {
-	facts_reader r(text);
+	cursor c = { text, 0 };
 	unsigned long big;
 
-	if (!r.value("compiler", f.compiler) || !r.value("platform", f.platform) ||
-	    !r.value("arch", f.arch) || !r.value("dialect_default", f.dialect_default) ||
-	    !r.value("abi", f.abi) || !r.value("arch_key", f.arch_key))
+	if (!cached_value(c, "compiler", f.compiler) ||
+	    !cached_value(c, "platform", f.platform) || !cached_value(c, "arch", f.arch) ||
+	    !cached_value(c, "dialect_default", f.dialect_default) ||
+	    !cached_value(c, "abi", f.abi) || !cached_value(c, "arch_key", f.arch_key))
 		return false;
 	for (unsigned long &v : f.version)
-		if (!r.number("version", v))
+		if (!cached_number(c, "version", v))
 			return false;
-	if (!r.number("sizeof_dptr", f.sizeof_dptr) ||
-	    !r.number("sizeof_ushort", f.sizeof_ushort) || !r.number("big_endian", big) ||
-	    big > 1)
+	if (!cached_number(c, "sizeof_dptr", f.sizeof_dptr) ||
+	    !cached_number(c, "sizeof_ushort", f.sizeof_ushort) ||
+	    !cached_number(c, "big_endian", big) || big > 1)
 		return false;
 	f.big_endian = big == 1;
-	return r.features(f.c_features) && r.features(f.cxx_features) && r.at_end();
+	return cached_features(c, f.c_features) && cached_features(c, f.cxx_features) &&
+	    c.at == text.size();
 }
 
 /*
