@@ -1691,7 +1691,9 @@ parse_args(int argc, char *argv[])
 		usage();
 	cache_dir = cache_option != nullptr ? cache_option : default_cache_dir();
 	cc = compiler_from("--cc", cc_word, "CC", "cc");
-	cxx = compiler_from("--cxx", cxx_word, "CXX", nullptr);
+	/* $CXX goes with $CC: it is no match for a C compiler chosen here. */
+	if (cxx_word != nullptr || cc_word == nullptr)
+		cxx = compiler_from("--cxx", cxx_word, "CXX", nullptr);
 	no_cxx = cxx.words.size() == 1 && cxx.words[0] == "none";
 	if (cxx.words.empty())
 		derive_cxx();

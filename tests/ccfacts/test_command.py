@@ -86,10 +86,13 @@ def test_the_cxx_compiler_is_named_after_the_c_compiler(tmp_path):
     script(bin / 'tcc', 'exec gcc "$@"\n')
     assert run('--cc', 'tcc') == (None, (
         'ccfacts: no C++ compiler is named after tcc; the C++ probes are left out\n'))
-    # $CXX is a choice as deliberate as --cxx.
     assert run('--cc', 'tcc', '--cxx', 'g++')[0] == ['g++']
-    env['CXX'] = 'g++'
-    assert run('--cc', 'tcc')[0] == ['g++']
+    # $CXX goes with $CC, not with a C compiler given on the command line.
+    env.update(CC='tcc', CXX='g++')
+    assert run()[0] == ['g++']
+    assert run('--cc', 'foo-linux-gnu-gcc-12')[0] is None
+    del env['CXX']
+    assert run()[0] is None
 
 
 def test_words_are_split_as_the_shell_splits_them(tmp_path):
