@@ -473,15 +473,21 @@ catch_signals()
 			(void)sigdelset(&wait_mask, sig);
 }
 
-/* After the work: an interrupt that came meanwhile ends ccfacts now. */
+/*
+ * After the work, with nothing left to clean up: an interrupt that came
+ * meanwhile ends ccfacts now, and one that comes later ends it at once.
+ */
 void
 release_signals()
 {
 	int sig = interrupted;
 
-	if (sig != 0) {
+	if (sig != 0)
 		remove_workdir();
-		(void)signal(sig, SIG_DFL);
+	for (int s : { SIGINT, SIGTERM, SIGHUP })
+		if (sigismember(&caught_signals, s) && signal(s, SIG_DFL) == SIG_ERR)
+			err(1, "signal");
+	if (sig != 0) {
 		(void)sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
 		(void)raise(sig);
 		_exit(128 + sig);
