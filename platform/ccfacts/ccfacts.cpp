@@ -3,24 +3,33 @@
  * target, learned by compiling and linking the probes with them and reading
  * the strings that the compilers put into the executables.  The probes are
  * never run, so any cross compiler can be asked, with or without an emulator.
+ *
+ * What one toolchain told is kept in a cache entry, keyed by everything the
+ * answer depends on, so that asking the same toolchain again costs a few
+ * system calls instead of eight compilations.
  */
 
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 
+#include <ctype.h>
 #include <dirent.h>
-#include <signal.h>
 #include <err.h>
 #include <fcntl.h>
 #include <getopt.h>
 #include <limits.h>
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <map>
 #include <string>
@@ -59,11 +68,33 @@ constexpr size_t nprobes = sizeof(probes) / sizeof(probes[0]);
 const char little_text[] = "THIS IS LITTLE ENDIAN.";
 const char big_text[] = "THIS IS BIG ENDIAN..";
 
+/*
+ * Variables through which the drivers find their headers, libraries and
+ * programs (the assembler and the linker are looked up in PATH): part of
+ * the cache key, as they change what a compiler answers.
+ */
+const char *const compiler_environment[] = {
+	"PATH", "GCC_EXEC_PREFIX", "COMPILER_PATH", "LIBRARY_PATH", "CPATH",
+	"C_INCLUDE_PATH", "CPLUS_INCLUDE_PATH",
+};
+
+const char cache_magic[] = "ccfacts cache 1\n";
+constexpr off_t cache_entry_max = 1 << 20;
+constexpr unsigned grace_seconds = 2;	/* after passing a signal on */
+
 struct build {
-	pid_t pid = -1;
+	pid_t pid = -1;			/* also the job's process group */
 	int status = 0;
 	int spawn_errno = 0;
+	bool done = false;
+	struct timespec deadline = { 0, 0 };
 	std::string exe, log;
+};
+
+/* A compiler command and the executable that its first word names. */
+struct compiler {
+	std::vector<std::string> words;
+	std::string path;		/* as found in PATH; empty: not found */
 };
 
 struct feature_list {
@@ -79,39 +110,141 @@ struct facts {
 	feature_list c_features, cxx_features;
 };
 
-std::vector<std::string> cc_cmd, cxx_cmd, cflags;
+compiler cc, cxx;
+std::vector<std::string> cflags;
 bool no_cxx;			/* --cxx none: a toolchain without C++ */
 std::string std_c, std_cxx;
 std::string probe_dir;
 std::string workdir;
 bool json_output;
 size_t jobs = nprobes;
+unsigned long timeout_seconds = 120;
+bool use_cache = true;
+std::string cache_dir;		/* empty: none could be named */
+bool cache_warned;
 build builds[nprobes];
+sigset_t caught_signals, saved_mask, wait_mask;
 volatile sig_atomic_t interrupted;
+
+const char usage_text[] =
+    "usage: ccfacts [--cc CC] [--cxx CXX] [--cflags FLAGS] [--std-c STD] [--std-cxx STD]\n"
+    "               [--probes DIR] [--jobs N] [--timeout SECONDS] [--json]\n"
+    "               [--cache-dir DIR | --no-cache]\n"
+    "       ccfacts --help | --version\n";
 
 [[noreturn]] void
 usage()
 {
-	fprintf(stderr, "usage: ccfacts [--cc CC] [--cxx CXX] [--cflags FLAGS] "
-	    "[--std-c STD] [--std-cxx STD]\n"
-	    "               [--probes DIR] [--jobs N] [--json]\n");
+	fputs(usage_text, stderr);
 	exit(2);
 }
 
+[[noreturn]] void
+help()
+{
+	fputs(usage_text, stdout);
+	fputs("\n"
+	    "  --cc CC            C compiler and its options (default $CC, else cc)\n"
+	    "  --cxx CXX          C++ compiler (default $CXX, else named after CC); none: no C++\n"
+	    "  --cflags FLAGS     options for every compilation and link\n"
+	    "  --std-c STD        C dialect of the C feature list\n"
+	    "  --std-cxx STD      C++ dialect of the C++ feature list\n"
+	    "  --probes DIR       where the probe sources are\n"
+	    "  --jobs N           probes built at once (default all)\n"
+	    "  --timeout SECONDS  time one probe's build may take (default 120)\n"
+	    "  --json             one JSON object instead of the table\n"
+	    "  --cache-dir DIR    where learned facts are kept\n"
+	    "                     (default $XDG_CACHE_HOME/ccfacts, else ~/.cache/ccfacts)\n"
+	    "  --no-cache         neither read nor keep learned facts\n", stdout);
+	if (fflush(stdout) != 0 || ferror(stdout))
+		err(1, "stdout");
+	exit(0);
+}
+
+[[noreturn]] void
+version()
+{
+	printf("ccfacts %s\n", CCFACTS_VERSION);
+	if (fflush(stdout) != 0 || ferror(stdout))
+		err(1, "stdout");
+	exit(0);
+}
+
+/*
+ * Words as the shell splits them, without its expansions: blanks separate
+ * words, '...' keeps every character, "..." every one but the backslash
+ * before " \ $ ` and newline, and a backslash elsewhere quotes the next
+ * character.  False on a quote left open.
+ */
+bool
+split_words(const std::string &s, std::vector<std::string> &out)
+{
+	std::string word;
+	bool in_word = false;
+
+	for (size_t i = 0; i < s.size(); i++) {
+		char c = s[i];
+		if (c == ' ' || c == '\t' || c == '\n') {
+			if (in_word)
+				out.push_back(word);
+			word.clear();
+			in_word = false;
+			continue;
+		}
+		in_word = true;
+		if (c == '\'') {
+			size_t close = s.find('\'', i + 1);
+			if (close == std::string::npos)
+				return false;
+			word.append(s, i + 1, close - i - 1);
+			i = close;
+		} else if (c == '"') {
+			static const std::string escaped = "\"\\$`\n";
+			for (i++; i < s.size() && s[i] != '"'; i++) {
+				if (s[i] == '\\' && i + 1 < s.size() &&
+				    escaped.find(s[i + 1]) != std::string::npos && s[++i] == '\n')
+					continue;
+				word += s[i];
+			}
+			if (i >= s.size())
+				return false;
+		} else if (c == '\\' && i + 1 < s.size()) {
+			if (s[++i] != '\n')
+				word += s[i];
+		} else {
+			word += c;
+		}
+	}
+	if (in_word)
+		out.push_back(word);
+	return true;
+}
+
 std::vector<std::string>
-words(const std::string &s)
+words_of(const char *what, const std::string &s)
 {
 	std::vector<std::string> w;
-	size_t i = 0;
 
-	for (;;) {
-		i = s.find_first_not_of(" \t\n", i);
-		if (i == std::string::npos)
-			return w;
-		size_t end = s.find_first_of(" \t\n", i);
-		w.push_back(s.substr(i, end - i));
-		i = end;
+	if (!split_words(s, w)) {
+		fprintf(stderr, "ccfacts: %s: unterminated quote: %s\n", what, s.c_str());
+		usage();
 	}
+	return w;
+}
+
+/* A word as the shell reads it back, quoted only when it has to be. */
+std::string
+shell_word(const std::string &w)
+{
+	static const char plain[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+	    "0123456789_@%+=:,./-";
+
+	if (!w.empty() && w.find_first_not_of(plain) == std::string::npos)
+		return w;
+	std::string q = "'";
+	for (char c : w)
+		q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+	return q + "'";
 }
 
 std::string
@@ -120,8 +253,100 @@ joined(const std::vector<std::string> &w)
 	std::string s;
 
 	for (const auto &x : w)
-		s += (s.empty() ? "" : " ") + x;
+		s += (s.empty() ? "" : " ") + shell_word(x);
 	return s;
+}
+
+bool
+executable_file(const std::string &path)
+{
+	struct stat st;
+
+	return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+	    access(path.c_str(), X_OK) == 0;
+}
+
+/*
+ * The file that running `name` executes, searched in PATH as execvp does;
+ * empty when there is none.  The builds run this very file, so the cache key
+ * describes what was run.
+ */
+std::string
+find_program(const std::string &name)
+{
+	if (name.empty())
+		return "";
+	if (name.find('/') != std::string::npos)
+		return executable_file(name) ? name : "";
+	const char *path = getenv("PATH");
+	std::string dirs = path != nullptr ? path : "/bin:/usr/bin";
+	size_t i = 0;
+	for (;;) {
+		size_t end = dirs.find(':', i);
+		std::string dir = dirs.substr(i, end == std::string::npos ? end : end - i);
+		std::string file = (dir.empty() ? "." : dir) + "/" + name;
+		if (executable_file(file))
+			return file;
+		if (end == std::string::npos)
+			return "";
+		i = end + 1;
+	}
+}
+
+/*
+ * The C++ driver that sits beside a C driver: "gcc" gives "g++", "clang"
+ * "clang++" and "cc" "c++", keeping a directory, a target prefix
+ * ("mips-linux-gnu-") and a version suffix ("-12").  Empty when the name
+ * is none of these.
+ */
+std::string
+cxx_name_of(const std::string &c_name)
+{
+	static const std::pair<std::string, std::string> drivers[] = {
+		{ "clang", "clang++" }, { "gcc", "g++" }, { "cc", "c++" },
+	};
+	size_t slash = c_name.rfind('/');
+	size_t base = slash == std::string::npos ? 0 : slash + 1;
+	size_t end = c_name.size();
+	size_t dash = c_name.rfind('-');
+
+	if (dash != std::string::npos && dash >= base && dash + 1 < c_name.size() &&
+	    c_name.find_first_not_of("0123456789.", dash + 1) == std::string::npos)
+		end = dash;
+	for (const auto &d : drivers) {
+		size_t n = d.first.size();
+		if (end - base < n || c_name.compare(end - n, n, d.first) != 0)
+			continue;
+		if (end - n != base && c_name[end - n - 1] != '-')
+			continue;
+		return c_name.substr(0, end - n) + d.second + c_name.substr(end);
+	}
+	return "";
+}
+
+/*
+ * Without a word for C++, the C++ compiler is the one named after the C
+ * compiler; a toolchain without it is asked about C alone.
+ */
+void
+derive_cxx()
+{
+	std::string name = cxx_name_of(cc.words.front());
+
+	if (name.empty()) {
+		fprintf(stderr, "ccfacts: no C++ compiler is named after %s; "
+		    "the C++ probes are left out\n", cc.words.front().c_str());
+		no_cxx = true;
+		return;
+	}
+	cxx.words = cc.words;
+	cxx.words.front() = name;
+	cxx.path = find_program(name);
+	if (cxx.path.empty()) {
+		fprintf(stderr, "ccfacts: C++ compiler %s not found; "
+		    "the C++ probes are left out\n", name.c_str());
+		no_cxx = true;
+	}
 }
 
 bool
@@ -160,20 +385,47 @@ find_probes(const char *option)
 	return CCFACTS_SOURCE_PROBES;
 }
 
+/*
+ * Empties and removes a directory that a compiler may have filled with
+ * anything: links are removed, never followed, so nothing outside it goes.
+ */
+bool
+remove_tree(int parent, const char *name)
+{
+	int fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+	if (fd == -1)
+		return unlinkat(parent, name, 0) == 0;
+	(void)fchmod(fd, 0700);		/* a directory left unwritable is still ours */
+	DIR *d = fdopendir(fd);
+	if (d == nullptr) {
+		(void)close(fd);
+		return false;
+	}
+	std::vector<std::string> names;
+	struct dirent *e;
+	while ((e = readdir(d)) != nullptr)
+		if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
+			names.push_back(e->d_name);
+	bool ok = true;
+	for (const auto &n : names) {
+		struct stat st;
+		if (fstatat(dirfd(d), n.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+		    S_ISDIR(st.st_mode))
+			ok = remove_tree(dirfd(d), n.c_str()) && ok;
+		else if (unlinkat(dirfd(d), n.c_str(), 0) == -1 && errno != ENOENT)
+			ok = false;
+	}
+	(void)closedir(d);
+	return unlinkat(parent, name, AT_REMOVEDIR) == 0 && ok;
+}
+
 void
 remove_workdir()
 {
 	if (workdir.empty())
 		return;
-	DIR *d = opendir(workdir.c_str());
-	if (d != nullptr) {
-		struct dirent *e;
-		while ((e = readdir(d)) != nullptr)
-			if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
-				(void)unlinkat(dirfd(d), e->d_name, 0);
-		(void)closedir(d);
-	}
-	(void)rmdir(workdir.c_str());
+	if (!remove_tree(AT_FDCWD, workdir.c_str()))
+		warn("cannot remove %s", workdir.c_str());
 	workdir.clear();
 }
 
@@ -183,34 +435,65 @@ on_signal(int sig)
 	interrupted = sig;
 }
 
+void
+on_child(int)
+{
+}
+
 /*
- * An interrupt reaches the compilers too; ccfacts waits for them, removes
- * its directory and then dies of the same signal.
+ * The compilers run in process groups of their own, where a terminal's
+ * interrupt does not reach them: ccfacts passes it on.  The signals stay
+ * blocked but while waiting, so that no child is started or reaped
+ * unnoticed.  A signal ignored from the start stays ignored.
  */
 void
 catch_signals()
 {
-	struct sigaction sa;
+	struct sigaction sa, old;
 
+	(void)sigemptyset(&caught_signals);
 	memset(&sa, 0, sizeof(sa));
-	sa.sa_handler = on_signal;
 	(void)sigemptyset(&sa.sa_mask);
-	for (int sig : { SIGINT, SIGTERM, SIGHUP })
-		if (sigaction(sig, &sa, nullptr) == -1)
+	for (int sig : { SIGINT, SIGTERM, SIGHUP, SIGCHLD }) {
+		sa.sa_handler = sig == SIGCHLD ? on_child : on_signal;
+		if (sigaction(sig, &sa, &old) == -1)
 			err(1, "sigaction");
+		if (sig != SIGCHLD && old.sa_handler == SIG_IGN &&
+		    sigaction(sig, &old, nullptr) == -1)
+			err(1, "sigaction");
+		if (sig == SIGCHLD || old.sa_handler != SIG_IGN)
+			(void)sigaddset(&caught_signals, sig);
+	}
+	if (sigprocmask(SIG_BLOCK, &caught_signals, &saved_mask) == -1)
+		err(1, "sigprocmask");
+	/* Even if whoever started us blocked SIGCHLD, the wait must see it. */
+	wait_mask = saved_mask;
+	for (int sig : { SIGINT, SIGTERM, SIGHUP, SIGCHLD })
+		if (sigismember(&caught_signals, sig))
+			(void)sigdelset(&wait_mask, sig);
 }
 
+/*
+ * After the work, with nothing left to clean up: an interrupt that came
+ * meanwhile ends ccfacts now, and one that comes later ends it at once.
+ */
 void
-die_if_interrupted()
+release_signals()
 {
 	int sig = interrupted;
 
-	if (sig == 0)
-		return;
-	remove_workdir();
-	(void)signal(sig, SIG_DFL);
-	(void)raise(sig);
-	_exit(128 + sig);
+	if (sig != 0)
+		remove_workdir();
+	for (int s : { SIGINT, SIGTERM, SIGHUP })
+		if (sigismember(&caught_signals, s) && signal(s, SIG_DFL) == SIG_ERR)
+			err(1, "signal");
+	if (sig != 0) {
+		(void)sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
+		(void)raise(sig);
+		_exit(128 + sig);
+	}
+	if (sigprocmask(SIG_SETMASK, &saved_mask, nullptr) == -1)
+		err(1, "sigprocmask");
 }
 
 void
@@ -228,11 +511,17 @@ make_workdir()
 		errx(1, "atexit failed");
 }
 
+const compiler &
+compiler_of(size_t i)
+{
+	return probes[i].language == lang::c ? cc : cxx;
+}
+
 std::vector<std::string>
 command_of(size_t i)
 {
 	const probe &p = probes[i];
-	std::vector<std::string> argv = p.language == lang::c ? cc_cmd : cxx_cmd;
+	std::vector<std::string> argv = compiler_of(i).words;
 	const std::string &std = p.language == lang::c ? std_c : std_cxx;
 
 	argv.insert(argv.end(), cflags.begin(), cflags.end());
@@ -245,12 +534,41 @@ command_of(size_t i)
 	return argv;
 }
 
+struct timespec
+now()
+{
+	struct timespec t;
+
+	if (clock_gettime(CLOCK_MONOTONIC, &t) == -1)
+		err(1, "clock_gettime");
+	return t;
+}
+
+bool
+before(const struct timespec &a, const struct timespec &b)
+{
+	return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+struct timespec
+later(struct timespec t, unsigned long seconds)
+{
+	t.tv_sec += static_cast<time_t>(seconds);
+	return t;
+}
+
+/* Each job leads a process group, so that its deadline reaches its children. */
 void
 start(size_t i)
 {
 	build &b = builds[i];
+	const compiler &c = compiler_of(i);
 	b.exe = workdir + "/" + probes[i].name;
 	b.log = b.exe + ".log";
+	if (c.path.empty()) {
+		b.spawn_errno = ENOENT;
+		return;
+	}
 
 	std::vector<std::string> args = command_of(i);
 	std::vector<char *> argv;
@@ -259,15 +577,25 @@ start(size_t i)
 	argv.push_back(nullptr);
 
 	posix_spawn_file_actions_t fa;
+	posix_spawnattr_t attr;
 	if (posix_spawn_file_actions_init(&fa) != 0 ||
 	    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0) != 0 ||
 	    posix_spawn_file_actions_addopen(&fa, 1, b.log.c_str(),
 	    O_WRONLY | O_CREAT | O_TRUNC, 0600) != 0 ||
 	    posix_spawn_file_actions_adddup2(&fa, 1, 2) != 0)
 		errx(1, "posix_spawn_file_actions failed");
-	b.spawn_errno = posix_spawnp(&b.pid, argv[0], &fa, nullptr, argv.data(), environ);
+	if (posix_spawnattr_init(&attr) != 0 ||
+	    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP |
+	    POSIX_SPAWN_SETSIGMASK) != 0 ||
+	    posix_spawnattr_setpgroup(&attr, 0) != 0 ||
+	    posix_spawnattr_setsigmask(&attr, &saved_mask) != 0)
+		errx(1, "posix_spawnattr failed");
+	b.spawn_errno = posix_spawn(&b.pid, c.path.c_str(), &fa, &attr, argv.data(), environ);
 	if (b.spawn_errno != 0)
 		b.pid = -1;
+	else
+		b.deadline = later(now(), timeout_seconds);
+	(void)posix_spawnattr_destroy(&attr);
 	(void)posix_spawn_file_actions_destroy(&fa);
 }
 
@@ -275,6 +603,86 @@ bool
 skipped(size_t i)
 {
 	return no_cxx && probes[i].language == lang::cxx;
+}
+
+bool
+running(const build &b)
+{
+	return b.pid > 0 && !b.done;
+}
+
+/*
+ * Collects the jobs that have ended.  A job's group is swept once its
+ * leader is gone: a child left behind must not write into the directory
+ * being read or removed.
+ */
+void
+reap()
+{
+	int status;
+	pid_t pid;
+
+	while ((pid = waitpid(-1, &status, WNOHANG)) > 0)
+		for (auto &b : builds)
+			if (b.pid == pid && !b.done) {
+				b.status = status;
+				b.done = true;
+				(void)kill(-pid, SIGKILL);
+			}
+	if (pid == -1 && errno != ECHILD && errno != EINTR)
+		err(1, "waitpid");
+}
+
+/* Sleeps until a signal comes or `until` passes. */
+void
+pause_until(const struct timespec &until)
+{
+	struct timespec t = now(), wait = { 0, 0 };
+
+	if (before(t, until)) {
+		wait.tv_sec = until.tv_sec - t.tv_sec;
+		wait.tv_nsec = until.tv_nsec - t.tv_nsec;
+		if (wait.tv_nsec < 0) {
+			wait.tv_sec--;
+			wait.tv_nsec += 1000000000L;
+		}
+	}
+	if (ppoll(nullptr, 0, &wait, &wait_mask) == -1 && errno != EINTR)
+		err(1, "ppoll");
+}
+
+/* Sends a signal to every job's group and waits until all are gone. */
+void
+stop_jobs(int sig)
+{
+	struct timespec until = later(now(), grace_seconds);
+
+	for (auto &b : builds)
+		if (running(b))
+			(void)kill(-b.pid, sig);
+	for (;;) {
+		reap();
+		if (std::none_of(std::begin(builds), std::end(builds), running))
+			return;
+		if (sig != SIGKILL && !before(now(), until)) {
+			sig = SIGKILL;
+			for (auto &b : builds)
+				if (running(b))
+					(void)kill(-b.pid, sig);
+		}
+		pause_until(sig == SIGKILL ? later(now(), 1) : until);
+	}
+}
+
+[[noreturn]] void
+timed_out(size_t i)
+{
+	stop_jobs(SIGKILL);
+	remove_workdir();
+	fprintf(stderr, "ccfacts: %s: %s did not finish within %lu second%s\n",
+	    probes[i].name, compiler_of(i).words.front().c_str(), timeout_seconds,
+	    timeout_seconds == 1 ? "" : "s");
+	exit(1);
 }
 
 /* Starts the builds, at most `jobs` at once, the C++ probes (the slowest) first. */
@@ -289,54 +697,66 @@ run_builds()
 		if (probes[i].language == lang::c)
 			order.push_back(i);
 
-	size_t next = 0, running = 0;
-	while (next < order.size() || running > 0) {
-		while (next < order.size() && running < jobs && interrupted == 0) {
+	size_t next = 0;
+	for (;;) {
+		reap();
+		if (interrupted != 0) {
+			stop_jobs(interrupted);
+			release_signals();
+		}
+		size_t active = static_cast<size_t>(std::count_if(std::begin(builds),
+		    std::end(builds), running));
+		while (next < order.size() && active < jobs) {
 			start(order[next++]);
 			if (builds[order[next - 1]].pid > 0)
-				running++;
+				active++;
 		}
-		if (running == 0)
-			break;
-		int status;
-		pid_t pid = waitpid(-1, &status, 0);
-		if (pid == -1) {
-			if (errno == EINTR)
-				continue;
-			err(1, "waitpid");
-		}
-		for (auto &b : builds)
-			if (b.pid == pid) {
-				b.status = status;
-				running--;
-			}
+		if (active == 0)
+			return;
+		size_t first = nprobes;
+		for (size_t i = 0; i < nprobes; i++)
+			if (running(builds[i]) && (first == nprobes ||
+			    before(builds[i].deadline, builds[first].deadline)))
+				first = i;
+		if (!before(now(), builds[first].deadline))
+			timed_out(first);
+		pause_until(builds[first].deadline);
 	}
-	die_if_interrupted();
 }
 
-/* The whole file; false with errno set when it cannot be read. */
-bool
-read_file(const std::string &path, std::string &data)
+/*
+ * The whole of a regular file: whatever else a compiler leaves under the
+ * name (a FIFO, a device) could block or never end.  The reason on failure.
+ */
+std::string
+read_regular(int dir, const std::string &path, std::string &data, off_t limit)
 {
 	data.clear();
-	int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+	int fd = openat(dir, path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
 	if (fd == -1)
-		return false;
+		return strerror(errno);
+	struct stat st;
+	std::string why;
+	if (fstat(fd, &st) == -1)
+		why = strerror(errno);
+	else if (!S_ISREG(st.st_mode))
+		why = "not a regular file";
+	else if (limit > 0 && st.st_size > limit)
+		why = "too large";
 	char buf[65536];
-	ssize_t n;
-	while ((n = read(fd, buf, sizeof(buf))) != 0) {
-		if (n == -1 && errno == EINTR)
-			continue;
-		if (n == -1) {
-			int saved = errno;
-			(void)close(fd);
-			errno = saved;
-			return false;
-		}
-		data.append(buf, static_cast<size_t>(n));
+	while (why.empty()) {
+		ssize_t n = read(fd, buf, sizeof(buf));
+		if (n == 0)
+			break;
+		if (n == -1 && errno != EINTR && errno != EAGAIN)
+			why = strerror(errno);
+		if (n > 0)
+			data.append(buf, static_cast<size_t>(n));
+		if (limit > 0 && static_cast<off_t>(data.size()) > limit)
+			why = "too large";
 	}
 	(void)close(fd);
-	return true;
+	return why;
 }
 
 /*
@@ -379,23 +799,22 @@ void
 check_build(size_t i)
 {
 	const build &b = builds[i];
-	const std::string compiler =
-	    (probes[i].language == lang::c ? cc_cmd : cxx_cmd).front();
+	const std::string &name = compiler_of(i).words.front();
 
 	if (b.spawn_errno == ENOENT)
-		probe_failed(i, "compiler not found: " + compiler);
+		probe_failed(i, "compiler not found: " + name);
 	if (b.spawn_errno != 0)
-		probe_failed(i, "cannot run " + compiler + ": " + strerror(b.spawn_errno));
+		probe_failed(i, "cannot run " + name + ": " + strerror(b.spawn_errno));
 	if (WIFEXITED(b.status) && WEXITSTATUS(b.status) == 0)
 		return;
 
 	std::string log;
-	(void)read_file(b.log, log);	/* without its log the status still tells */
+	(void)read_regular(AT_FDCWD, b.log, log, 0);	/* without its log the status still tells */
 	std::string how = WIFEXITED(b.status)
 	    ? "status " + std::to_string(WEXITSTATUS(b.status))
 	    : "signal " + std::to_string(WTERMSIG(b.status));
 	fprintf(stderr, "ccfacts: %s: does not compile or link with %s (%s): %s\n",
-	    probes[i].name, compiler.c_str(), how.c_str(), first_error(log).c_str());
+	    probes[i].name, name.c_str(), how.c_str(), first_error(log).c_str());
 	if (!log.empty())
 		fputs(log.c_str(), stderr);
 	exit(1);
@@ -604,9 +1023,9 @@ read_all(facts &f)
 		if (skipped(i))
 			continue;
 		std::string data;
-		if (!read_file(builds[i].exe, data))
-			probe_failed(i, std::string("cannot read the executable: ") +
-			    strerror(errno));
+		std::string why = read_regular(AT_FDCWD, builds[i].exe, data, 0);
+		if (!why.empty())
+			probe_failed(i, "cannot read the executable: " + why);
 		std::string name = probes[i].name;
 		if (name == "link-probe")
 			no_other_strings(i, info_strings(i, data));
@@ -662,8 +1081,8 @@ print_features(const char *label, const feature_list &list)
 void
 print_table(const facts &f)
 {
-	printf("%-24s %s\n", "C compiler", joined(cc_cmd).c_str());
-	printf("%-24s %s\n", "C++ compiler", no_cxx ? "none" : joined(cxx_cmd).c_str());
+	printf("%-24s %s\n", "C compiler", joined(cc.words).c_str());
+	printf("%-24s %s\n", "C++ compiler", no_cxx ? "none" : joined(cxx.words).c_str());
 	if (!cflags.empty())
 		printf("%-24s %s\n", "flags", joined(cflags).c_str());
 	printf("%-24s %s\n", "probe sources", probe_dir.c_str());
@@ -683,21 +1102,73 @@ print_table(const facts &f)
 		print_features("C++ features", f.cxx_features);
 }
 
+/*
+ * The length of the well-formed UTF-8 sequence at s[i] (RFC 3629: no
+ * overlong forms, no surrogates, nothing above U+10FFFF), else 0.
+ */
+size_t
+utf8_length(const std::string &s, size_t i)
+{
+	unsigned char c = static_cast<unsigned char>(s[i]);
+	unsigned char lo = 0x80, hi = 0xbf;
+	size_t n;
+
+	if (c < 0x80)
+		return 1;
+	if (c >= 0xc2 && c <= 0xdf)
+		n = 2;
+	else if (c >= 0xe0 && c <= 0xef)
+		n = 3;
+	else if (c >= 0xf0 && c <= 0xf4)
+		n = 4;
+	else
+		return 0;
+	if (c == 0xe0)
+		lo = 0xa0;
+	else if (c == 0xed)
+		hi = 0x9f;
+	else if (c == 0xf0)
+		lo = 0x90;
+	else if (c == 0xf4)
+		hi = 0x8f;
+	if (i + n > s.size())
+		return 0;
+	for (size_t k = 1; k < n; k++) {
+		unsigned char d = static_cast<unsigned char>(s[i + k]);
+		if (d < (k == 1 ? lo : 0x80) || d > (k == 1 ? hi : 0xbf))
+			return 0;
+	}
+	return n;
+}
+
+/*
+ * A JSON string.  UTF-8 passes through; a byte that is not part of it (a
+ * file name need not be text) becomes the lone surrogate U+DC00 + byte, as
+ * Python's surrogateescape reads it back.
+ */
 std::string
 quoted(const std::string &s)
 {
 	std::string q = "\"";
-	for (unsigned char c : s) {
-		if (c == '"' || c == '\\') {
+	char buf[8];
+
+	for (size_t i = 0; i < s.size();) {
+		unsigned char c = static_cast<unsigned char>(s[i]);
+		size_t n = utf8_length(s, i);
+		if (n == 0) {
+			(void)snprintf(buf, sizeof(buf), "\\udc%02x", c);
+			q += buf;
+			n = 1;
+		} else if (c == '"' || c == '\\') {
 			q += '\\';
 			q += static_cast<char>(c);
-		} else if (c < 0x20 || c == 0x7f) {	/* UTF-8 passes through */
-			char buf[8];
+		} else if (c < 0x20 || c == 0x7f) {
 			(void)snprintf(buf, sizeof(buf), "\\u%04x", c);
 			q += buf;
 		} else {
-			q += static_cast<char>(c);
+			q.append(s, i, n);
 		}
+		i += n;
 	}
 	return q + "\"";
 }
@@ -726,8 +1197,8 @@ void
 print_json(const facts &f)
 {
 	printf("{\n");
-	printf("  \"cc\": %s,\n", quoted_list(cc_cmd).c_str());
-	printf("  \"cxx\": %s,\n", no_cxx ? "null" : quoted_list(cxx_cmd).c_str());
+	printf("  \"cc\": %s,\n", quoted_list(cc.words).c_str());
+	printf("  \"cxx\": %s,\n", no_cxx ? "null" : quoted_list(cxx.words).c_str());
 	printf("  \"cflags\": %s,\n", quoted_list(cflags).c_str());
 	printf("  \"probes\": %s,\n", quoted(probe_dir).c_str());
 	printf("  \"compiler\": %s,\n", quoted(f.compiler).c_str());
@@ -747,14 +1218,423 @@ print_json(const facts &f)
 	printf("}\n");
 }
 
-std::vector<std::string>
-compiler_from(const char *option, const char *env, const char *fallback)
+void
+print_facts(const facts &f)
+{
+	if (json_output)
+		print_json(f);
+	else
+		print_table(f);
+	if (fflush(stdout) != 0 || ferror(stdout))
+		err(1, "stdout");
+}
+
+/*
+ * FNV-1a, 64 bits: names the cache entries and checks that an entry is
+ * whole.  It guards against accidents, not against someone who may write
+ * the cache directory, who could as well write a plausible entry.
+ */
+uint64_t
+fnv1a(const std::string &s, uint64_t h = 0xcbf29ce484222325ULL)
+{
+	for (unsigned char c : s) {
+		h ^= c;
+		h *= 0x100000001b3ULL;
+	}
+	return h;
+}
+
+std::string
+hex(uint64_t h)
+{
+	char buf[17];
+
+	(void)snprintf(buf, sizeof(buf), "%016llx", static_cast<unsigned long long>(h));
+	return buf;
+}
+
+/* One line of the key; every string is counted, so no two keys read alike. */
+void
+key_line(std::string &key, const char *name, const std::vector<std::string> &values)
+{
+	key += name;
+	for (const auto &v : values)
+		key += " " + std::to_string(v.size()) + ":" + v;
+	key += "\n";
+}
+
+/*
+ * A file as the key knows it: an upgrade or a reinstall replaces or
+ * rewrites it, which changes its inode, size or times.  Links are followed
+ * to the file itself, and its real path is named, so that switching what a
+ * link points to changes the key too.
+ */
+std::string
+file_identity(const std::string &path)
+{
+	struct stat st;
+	char real[PATH_MAX];
+
+	if (path.empty() || stat(path.c_str(), &st) == -1 ||
+	    realpath(path.c_str(), real) == nullptr)
+		return "missing";
+	char buf[160];
+	(void)snprintf(buf, sizeof(buf), " dev %llu ino %llu size %lld mtime %lld.%09ld ctime %lld.%09ld",
+	    static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
+	    static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
+	    st.st_mtim.tv_nsec, static_cast<long long>(st.st_ctim.tv_sec), st.st_ctim.tv_nsec);
+	return std::to_string(strlen(real)) + ":" + real + buf;
+}
+
+/*
+ * Every regular file of the probe directory by content, headers included:
+ * a probe may include any of them.
+ */
+std::string
+probe_sources_digest()
+{
+	std::vector<std::string> names;
+	DIR *d = opendir(probe_dir.c_str());
+	if (d == nullptr)
+		return "unreadable";
+	struct dirent *e;
+	while ((e = readdir(d)) != nullptr)
+		if (e->d_name[0] != '.')
+			names.push_back(e->d_name);
+	std::sort(names.begin(), names.end());
+	std::string digest;
+	for (const auto &n : names) {
+		std::string data;
+		if (!read_regular(dirfd(d), n, data, 0).empty())
+			continue;	/* a subdirectory; an unreadable source fails the build */
+		digest += " " + std::to_string(n.size()) + ":" + n + " " +
+		    std::to_string(data.size()) + " " + hex(fnv1a(data));
+	}
+	(void)closedir(d);
+	return digest;
+}
+
+std::string
+cache_key()
+{
+	std::string key;
+
+	key_line(key, "ccfacts", { CCFACTS_VERSION, file_identity("/proc/self/exe") });
+	key_line(key, "cc", cc.words);
+	key_line(key, "cc-file", { file_identity(cc.path) });
+	if (no_cxx) {
+		key_line(key, "cxx", { "none" });
+	} else {
+		key_line(key, "cxx", cxx.words);
+		key_line(key, "cxx-file", { file_identity(cxx.path) });
+	}
+	key_line(key, "cflags", cflags);
+	key_line(key, "std-c", { std_c });
+	key_line(key, "std-cxx", { std_cxx });
+	for (const char *name : compiler_environment) {
+		const char *v = getenv(name);
+		if (v != nullptr)
+			key_line(key, name, { v });
+	}
+	key += "probes" + probe_sources_digest() + "\n";
+	return key;
+}
+
+/* The facts as the cache keeps them: one "name value" line each. */
+std::string
+facts_text(const facts &f)
+{
+	std::string t;
+	auto line = [&t](const char *name, const std::string &value) {
+		t += std::string(name) + " " + value + "\n";
+	};
+
+	line("compiler", f.compiler);
+	line("platform", f.platform);
+	line("arch", f.arch);
+	line("dialect_default", f.dialect_default);
+	line("abi", f.abi);
+	line("arch_key", f.arch_key);
+	for (unsigned long v : f.version)
+		line("version", std::to_string(v));
+	line("sizeof_dptr", std::to_string(f.sizeof_dptr));
+	line("sizeof_ushort", std::to_string(f.sizeof_ushort));
+	line("big_endian", f.big_endian ? "1" : "0");
+	for (const feature_list *list : { &f.c_features, &f.cxx_features }) {
+		line("features", std::to_string(list->features.size()));
+		for (const auto &ft : list->features)
+			line(ft.second ? "1" : "0", ft.first);
+	}
+	return t;
+}
+
+/* Where reading facts_text back has come to. */
+struct cursor {
+	const std::string &text;
+	size_t at;
+};
+
+/* The line "name value", read as strictly as the probes' own strings. */
+bool
+cached_value(cursor &c, const char *name, std::string &v)
+{
+	const std::string &t = c.text;
+	size_t n = strlen(name);
+
+	if (t.compare(c.at, n, name) != 0 || c.at + n >= t.size() || t[c.at + n] != ' ')
+		return false;
+	size_t end = t.find('\n', c.at + n + 1);
+	if (end == std::string::npos)
+		return false;
+	v = t.substr(c.at + n + 1, end - c.at - n - 1);
+	c.at = end + 1;
+	return std::all_of(v.begin(), v.end(), value_char);
+}
+
+bool
+cached_number(cursor &c, const char *name, unsigned long &n)
+{
+	std::string v;
+
+	if (!cached_value(c, name, v) || v.empty() || v.size() > 8 ||
+	    v.find_first_not_of("0123456789") != std::string::npos)
+		return false;
+	n = strtoul(v.c_str(), nullptr, 10);
+	return true;
+}
+
+bool
+cached_features(cursor &c, feature_list &list)
+{
+	unsigned long n;
+
+	if (!cached_number(c, "features", n))
+		return false;
+	for (unsigned long k = 0; k < n; k++) {
+		std::string name;
+		bool on = c.text.compare(c.at, 1, "1") == 0;
+		if (!cached_value(c, on ? "1" : "0", name) || name.empty() ||
+		    name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_") !=
+		    std::string::npos)
+			return false;
+		list.features.emplace_back(name, on);
+	}
+	return true;
+}
+
+bool
+facts_from(const std::string &text, facts &f)
+{
+	cursor c = { text, 0 };
+	unsigned long big;
+
+	if (!cached_value(c, "compiler", f.compiler) ||
+	    !cached_value(c, "platform", f.platform) || !cached_value(c, "arch", f.arch) ||
+	    !cached_value(c, "dialect_default", f.dialect_default) ||
+	    !cached_value(c, "abi", f.abi) || !cached_value(c, "arch_key", f.arch_key))
+		return false;
+	for (unsigned long &v : f.version)
+		if (!cached_number(c, "version", v))
+			return false;
+	if (!cached_number(c, "sizeof_dptr", f.sizeof_dptr) ||
+	    !cached_number(c, "sizeof_ushort", f.sizeof_ushort) ||
+	    !cached_number(c, "big_endian", big) || big > 1)
+		return false;
+	f.big_endian = big == 1;
+	return cached_features(c, f.c_features) && cached_features(c, f.cxx_features) &&
+	    c.at == text.size();
+}
+
+/*
+ * An entry: the magic line; the key and the facts, each after a line with
+ * its length; then the checksum of all before it.  The whole key is kept,
+ * so that two keys with one name only miss each other.
+ */
+std::string
+cache_entry(const std::string &key, const facts &f)
+{
+	std::string payload = facts_text(f);
+	std::string e = cache_magic + std::to_string(key.size()) + "\n" + key +
+	    std::to_string(payload.size()) + "\n" + payload;
+	return e + hex(fnv1a(e)) + "\n";
+}
+
+/* A counted part of an entry at `at`, or false. */
+bool
+counted(const std::string &e, size_t &at, std::string &part)
+{
+	size_t nl = e.find('\n', at);
+	if (nl == std::string::npos || nl == at || nl - at > 8 ||
+	    e.find_first_not_of("0123456789", at) != nl)
+		return false;
+	size_t n = strtoul(e.c_str() + at, nullptr, 10);
+	if (n > e.size() - nl - 1)
+		return false;
+	part = e.substr(nl + 1, n);
+	at = nl + 1 + n;
+	return true;
+}
+
+bool
+entry_facts(const std::string &e, const std::string &key, facts &f)
+{
+	size_t at = sizeof(cache_magic) - 1;
+	std::string stored_key, payload;
+
+	if (e.compare(0, at, cache_magic) != 0 || !counted(e, at, stored_key) ||
+	    stored_key != key || !counted(e, at, payload) ||
+	    e.size() != at + 17 || e.compare(at, 16, hex(fnv1a(e.substr(0, at)))) != 0 ||
+	    e[at + 16] != '\n')
+		return false;
+	return facts_from(payload, f);
+}
+
+void
+cache_warning(const std::string &what)
+{
+	if (cache_warned)
+		return;
+	cache_warned = true;
+	fprintf(stderr, "ccfacts: cache %s; facts not kept\n", what.c_str());
+}
+
+/*
+ * The cache directory, opened, or -1.  One that others may write is not
+ * used: an entry planted there would be believed.
+ */
+int
+open_cache_dir()
+{
+	int fd = open(cache_dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	if (fd == -1)
+		return -1;
+	struct stat st;
+	if (fstat(fd, &st) == -1 || st.st_uid != geteuid() || (st.st_mode & 022) != 0) {
+		(void)close(fd);
+		cache_warning(cache_dir + ": not private to its owner");
+		errno = EPERM;
+		return -1;
+	}
+	return fd;
+}
+
+bool
+cache_lookup(const std::string &key, facts &f)
+{
+	int dir = open_cache_dir();
+	if (dir == -1)
+		return false;
+	std::string entry;
+	bool hit = read_regular(dir, hex(fnv1a(key)), entry, cache_entry_max).empty() &&
+	    entry_facts(entry, key, f);
+	(void)close(dir);
+	return hit;
+}
+
+/* Makes the directory and any missing parent, private as XDG asks. */
+bool
+make_dirs(const std::string &path)
+{
+	for (size_t i = 1; i <= path.size(); i++)
+		if (i == path.size() || path[i] == '/')
+			if (mkdir(path.substr(0, i).c_str(), 0700) == -1 && errno != EEXIST)
+				return false;
+	return true;
+}
+
+/*
+ * Written aside and renamed into place: a concurrent run sees the old
+ * entry, the new one or none, never half of one.
+ */
+void
+cache_store(const std::string &key, const facts &f)
+{
+	if (cache_dir.empty()) {
+		cache_warning("directory unknown (neither XDG_CACHE_HOME nor HOME is set)");
+		return;
+	}
+	if (!make_dirs(cache_dir)) {
+		cache_warning(cache_dir + ": " + strerror(errno));
+		return;
+	}
+	int dir = open_cache_dir();
+	if (dir == -1) {
+		if (errno != EPERM)
+			cache_warning(cache_dir + ": " + strerror(errno));
+		return;
+	}
+	(void)close(dir);
+
+	std::string entry = cache_entry(key, f);
+	std::string temp = cache_dir + "/.new.XXXXXX";
+	int fd = mkostemp(&temp[0], O_CLOEXEC);
+	if (fd == -1) {
+		cache_warning(cache_dir + ": " + strerror(errno));
+		return;
+	}
+	size_t done = 0;
+	while (done < entry.size()) {
+		ssize_t n = write(fd, entry.data() + done, entry.size() - done);
+		if (n == -1 && errno == EINTR)
+			continue;
+		if (n <= 0)
+			break;
+		done += static_cast<size_t>(n);
+	}
+	int saved = errno;
+	if (close(fd) == -1 && done == entry.size()) {
+		saved = errno;
+		done = 0;
+	}
+	if (done != entry.size() ||
+	    rename(temp.c_str(), (cache_dir + "/" + hex(fnv1a(key))).c_str()) == -1) {
+		if (done == entry.size())
+			saved = errno;
+		(void)unlink(temp.c_str());
+		cache_warning(cache_dir + ": " + strerror(saved));
+	}
+}
+
+std::string
+default_cache_dir()
+{
+	/* XDG: a relative XDG_CACHE_HOME is to be ignored. */
+	const char *xdg = getenv("XDG_CACHE_HOME");
+	if (xdg != nullptr && xdg[0] == '/')
+		return std::string(xdg) + "/ccfacts";
+	const char *home = getenv("HOME");
+	if (home != nullptr && home[0] != '\0')
+		return std::string(home) + "/.cache/ccfacts";
+	return "";
+}
+
+compiler
+compiler_from(const char *what, const char *option, const char *env, const char *fallback)
 {
 	const char *v = option != nullptr ? option : getenv(env);
-	std::vector<std::string> w = words(v != nullptr ? v : "");
-	if (w.empty())
-		w = words(fallback);
-	return w;
+	compiler c;
+
+	c.words = words_of(option != nullptr ? what : env, v != nullptr ? v : "");
+	if (c.words.empty() && fallback != nullptr)
+		c.words = { fallback };
+	if (!c.words.empty())
+		c.path = find_program(c.words.front());
+	return c;
+}
+
+unsigned long
+count_argument(const char *option, const char *what, const char *arg, unsigned long max)
+{
+	char *end;
+
+	errno = 0;
+	unsigned long n = strtoul(arg, &end, 10);
+	if (errno != 0 || *end != '\0' || n == 0 || n > max ||
+	    !isdigit(static_cast<unsigned char>(arg[0]))) {
+		fprintf(stderr, "ccfacts: %s: not %s: %s\n", option, what, arg);
+		usage();
+	}
+	return n;
 }
 
 void
@@ -768,35 +1648,43 @@ parse_args(int argc, char *argv[])
 		{ "std-cxx", required_argument, nullptr, 'S' },
 		{ "probes", required_argument, nullptr, 'p' },
 		{ "jobs", required_argument, nullptr, 'j' },
+		{ "timeout", required_argument, nullptr, 't' },
 		{ "json", no_argument, nullptr, 'J' },
+		{ "cache-dir", required_argument, nullptr, 'C' },
+		{ "no-cache", no_argument, nullptr, 'N' },
+		{ "help", no_argument, nullptr, 'h' },
+		{ "version", no_argument, nullptr, 'V' },
 		{ nullptr, 0, nullptr, 0 },
 	};
-	const char *cc = nullptr, *cxx = nullptr, *dir = nullptr;
+	const char *cc_word = nullptr, *cxx_word = nullptr, *dir = nullptr;
+	const char *cache_option = nullptr;
 	int ch;
 
 	opterr = 0;
 	while ((ch = getopt_long(argc, argv, ":", longopts, nullptr)) != -1) {
 		switch (ch) {
-		case 'c': cc = optarg; break;
-		case 'x': cxx = optarg; break;
+		case 'c': cc_word = optarg; break;
+		case 'x': cxx_word = optarg; break;
 		case 'f': {
-			auto w = words(optarg);
+			auto w = words_of("--cflags", optarg);
 			cflags.insert(cflags.end(), w.begin(), w.end());
 			break;
 		}
 		case 's': std_c = optarg; break;
 		case 'S': std_cxx = optarg; break;
 		case 'p': dir = optarg; break;
-		case 'j': {
-			char *end;
-			errno = 0;
-			unsigned long n = strtoul(optarg, &end, 10);
-			if (errno != 0 || *end != '\0' || n == 0 || n > nprobes * 4)
-				errx(2, "--jobs: not a job count: %s", optarg);
-			jobs = n;
+		case 'j':
+			jobs = count_argument("--jobs", "a job count", optarg, nprobes * 4);
 			break;
-		}
+		case 't':
+			timeout_seconds = count_argument("--timeout", "a number of seconds",
+			    optarg, 86400);
+			break;
 		case 'J': json_output = true; break;
+		case 'C': cache_option = optarg; break;
+		case 'N': use_cache = false; break;
+		case 'h': help();
+		case 'V': version();
 		case ':':
 			fprintf(stderr, "ccfacts: %s needs an argument\n", argv[optind - 1]);
 			usage();
@@ -807,9 +1695,14 @@ parse_args(int argc, char *argv[])
 	}
 	if (optind != argc)
 		usage();
-	cc_cmd = compiler_from(cc, "CC", "cc");
-	cxx_cmd = compiler_from(cxx, "CXX", "c++");
-	no_cxx = cxx_cmd.size() == 1 && cxx_cmd[0] == "none";
+	cache_dir = cache_option != nullptr ? cache_option : default_cache_dir();
+	cc = compiler_from("--cc", cc_word, "CC", "cc");
+	/* $CXX goes with $CC: it is no match for a C compiler chosen here. */
+	if (cxx_word != nullptr || cc_word == nullptr)
+		cxx = compiler_from("--cxx", cxx_word, "CXX", nullptr);
+	no_cxx = cxx.words.size() == 1 && cxx.words[0] == "none";
+	if (cxx.words.empty())
+		derive_cxx();
 	probe_dir = find_probes(dir);
 	if (!has_probes(probe_dir))
 		errx(1, "no probe sources in %s (set CCFACTS_PROBES or use --probes)",
@@ -822,18 +1715,26 @@ int
 main(int argc, char *argv[])
 {
 	facts f;
+	std::string key;
 
 	parse_args(argc, argv);
+	if (use_cache) {
+		key = cache_key();
+		if (cache_lookup(key, f)) {
+			f.c_features.dialect = std_c;
+			f.cxx_features.dialect = std_cxx;
+			print_facts(f);
+			return 0;
+		}
+	}
 	catch_signals();
 	make_workdir();
 	run_builds();
 	read_all(f);
 	remove_workdir();	/* before output that a closed pipe may cut short */
-	if (json_output)
-		print_json(f);
-	else
-		print_table(f);
-	if (fflush(stdout) != 0 || ferror(stdout))
-		err(1, "stdout");
+	if (use_cache)
+		cache_store(key, f);
+	release_signals();
+	print_facts(f);
 	return 0;
 }

@@ -1,10 +1,13 @@
 """The compilers ccfacts is checked against, and how to ask ccfacts and the
 compilers themselves.  (Not a conftest: that name is the top-level one's.)"""
 
+import atexit
 import json
 import os
 import re
+import shutil
 import subprocess
+import tempfile
 
 from buildlib import ROOT, build_dir
 
@@ -26,6 +29,12 @@ COMPILERS = {
                   ['clang++', '--target=arm-linux-gnueabihf'],
                   ['-fuse-ld=lld', '-Wl,--sysroot=/']),
 }
+
+# Whatever this suite runs keeps its facts in a directory of its own, never
+# in the user's cache; a test of the cache itself names its own directory.
+_CACHE_HOME = tempfile.mkdtemp(prefix='ccfacts-tests-')
+atexit.register(shutil.rmtree, _CACHE_HOME, ignore_errors=True)
+os.environ['XDG_CACHE_HOME'] = _CACHE_HOME
 
 C_DIALECTS = ['c90', 'c99', 'c11', 'c17', 'c2x']
 CXX_DIALECTS = ['c++98', 'c++11', 'c++14', 'c++17', 'c++20', 'c++2b']
