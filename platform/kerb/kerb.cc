@@ -104,7 +104,9 @@ constexpr double taylor_r[28] = {
 };
 /* Within the grid the series about 0 serves up to 11 terms. */
 constexpr double taylor_rgrid = 0.03815;
-constexpr double grid_end = 8.125;
+/* The grids' reach: centre plus half a step. */
+constexpr double box_end = 8.125;
+constexpr double wing_xmin = 7.5, wing_xmax = 40.5, wing_ymax = 10.5;
 
 /* Smallest r at which n levels of the continued fraction reach 2^-62
  * on the real axis, its worst place (index n). */
@@ -508,28 +510,29 @@ bool near_zero(double ax, double y, double *re, double *im)
 }
 
 /*
- * w(z0 + t) as its Taylor series about the nearest centre z0 of the grid,
- * |Re t|, |Im t| <= 1/8, for x, y >= 0 below 8 + 1/8.  The series is
+ * w(z0 + t) as its Taylor series about the nearest centre z0 of grid g,
+ * |Re t|, |Im t| <= step/2, for x, y >= 0 within the grid.  The series is
  * split by the power of t modulo 4 into four Horner chains in t^4, which
  * run side by side; the sum is formed small terms first and added to
  * w(z0) last.  On the axes the centres lie on the axis, so a part that
  * vanishes there (Re w for large x, Im w on x = 0) is summed from terms
- * that vanish with it and keeps its own relative accuracy.
+ * that vanish with it and keeps its own relative accuracy.  *cell gets
+ * the cell, *t the offset.
  */
-int grid_taylor(dd x, dd y, double *re, double *im)
+int grid_taylor(const grid &g, dd x, dd y, double *re, double *im)
 {
-	int i = static_cast<int>(x.hi * grid_scale + 0.5);
-	int j = static_cast<int>(y.hi * grid_scale + 0.5);
+	int i = static_cast<int>((x.hi - g.x0) * g.scale + 0.5);
+	int j = static_cast<int>(y.hi * g.scale + 0.5);
 	/* Both differences are exact (Sterbenz, or a zero centre). */
-	double tr = (x.hi - i * grid_step) + x.lo, ti = (y.hi - j * grid_step) + y.lo;
-	int cell = grid_side * j + i;
-	int ng = grid_start[cell + 1] - grid_start[cell];
-	const double *c = grid_coef + 8 * grid_start[cell];
+	double tr = (x.hi - (g.x0 + i * g.step)) + x.lo, ti = (y.hi - j * g.step) + y.lo;
+	int cell = g.nx * j + i;
+	int ng = g.start[cell + 1] - g.start[cell];
+	const double *c = g.coef + 8 * g.start[cell];
 	double t2r = tr * tr - ti * ti, t2i = 2 * tr * ti;
 	double vr = t2r * t2r - t2i * t2i, vi = 2 * t2r * t2i;
 	double p0r = c[0], p0i = c[1], p1r = c[2], p1i = c[3];
 	double p2r = c[4], p2i = c[5], p3r = c[6], p3i = c[7];
-	for (int g = 1; g < ng; g++) {
+	for (int k = 1; k < ng; k++) {
 		c += 8;
 		double a = p0r * vr - p0i * vi + c[0];
 		p0i = p0r * vi + p0i * vr + c[1];
@@ -548,8 +551,13 @@ int grid_taylor(dd x, dd y, double *re, double *im)
 	double ur = p2r + (tr * p3r - ti * p3i), ui = p2i + (tr * p3i + ti * p3r);
 	double qr = p1r + (tr * ur - ti * ui), qi = p1i + (tr * ui + ti * ur);
 	double sr = tr * qr - ti * qi, si = tr * qi + ti * qr;
-	if (j == 0) {
-		/* The row on the real axis sums w - exp(-z^2). */
+	/* The row on the real axis sums w - exp(-z^2); exp(-z^2) is added
+	 * unless it is below 2^-60 of Re w ~ y / (sqrt(pi) x^2), that is
+	 * unless x^2 - y^2 > 41.6 + ln(sqrt(pi) x^2) - ln y, which for
+	 * x < 40.5 holds where x^2 - y^2 > 50 - ln 2 ilogb(y) (with y = 0 or
+	 * tiny it is always added). */
+	if (j == 0 && (y.hi < 0x1p-1000
+		|| (x.hi - y.hi) * (x.hi + y.hi) < 50 - 0.6931 * std::ilogb(y.hi))) {
 		double er, ei;
 		exp_mz2_small(x, y, &er, &ei);
 		p0r += er;
@@ -575,8 +583,13 @@ void upper(dd x, dd y, double *re, double *im)
 		taylor(x.hi + x.lo, y.hi + y.lo, r, re, im);
 		return;
 	}
-	if (x.hi < grid_end && y.hi < grid_end) {
-		faddeeva_nofterms = grid_taylor(x, y, re, im);
+	if (x.hi < box_end && y.hi < box_end) {
+		faddeeva_nofterms = grid_taylor(box_grid, x, y, re, im);
+		faddeeva_algorithm = ALG_GRID;
+		return;
+	}
+	if (x.hi >= wing_xmin && x.hi < wing_xmax && y.hi < wing_ymax) {
+		faddeeva_nofterms = grid_taylor(wing_grid, x, y, re, im);
 		faddeeva_algorithm = ALG_GRID;
 		return;
 	}

@@ -10,14 +10,21 @@
 
 namespace kerb {
 
-/* Centres z0 = (i + ij) / 4, 0 <= i, j < grid_side; cell (i, j) holds the
- * Taylor coefficients c_n = w^(n)(z0) / n! in groups of four (c_4g,
- * c_4g+1, c_4g+2, c_4g+3, each as re, im), the highest group first, from
- * group grid_start[grid_side j + i] up to the next cell's. */
-constexpr int grid_side = 33;
-constexpr double grid_step = 0.25, grid_scale = 4;
-extern const uint16_t grid_start[grid_side * grid_side + 1];
-extern const double grid_coef[];
+/* A grid of centres z0 = x0 + (i + ij) step, 0 <= i < nx, 0 <= j < ny:
+ * cell (i, j) holds the Taylor coefficients c_n = w^(n)(z0) / n! (on
+ * j = 0 those of w - exp(-z^2)) in groups of four (c_4g, c_4g+1, c_4g+2,
+ * c_4g+3, each as re, im), the highest group first, from group
+ * start[nx j + i] up to the next cell's; c0lo[2 (nx j + i)] is what
+ * rounding dropped from c_0 (re, im). */
+struct grid {
+	double x0, step, scale;	/* scale = 1 / step */
+	int nx, ny;
+	const uint16_t *start;
+	const double *coef;
+	const double *c0lo;
+};
+/* |x|, y < 8.125 by 1/4; 7.5 <= |x| < 40.5, y < 10.5 by 1. */
+extern const grid box_grid, wing_grid;
 
 /* A zero of w in the fourth quadrant, as double-double parts. */
 struct zero {
