@@ -753,8 +753,58 @@ void trapezoid_careful(double x, double y, dd *re, dd *im)
 	}
 }
 
+/*
+ * The series of grid_taylor to about 2^-60 of |w|, off the real axis's
+ * row (j >= 1; returns false there): c_0 in double-double from the table,
+ * c_1 and c_2 from it by the recurrence in double-double, and the terms
+ * from t^3 on, each below 2^-7 |w| in the cells that the careful
+ * reflection visits, in double.
+ */
+bool grid_taylor_dd(const grid &g, double x, double y, dd *re, dd *im)
+{
+	int i = static_cast<int>((x - g.x0) * g.scale + 0.5);
+	int j = static_cast<int>(y * g.scale + 0.5);
+	if (j == 0)
+		return false;
+	double x0 = g.x0 + i * g.step, y0 = j * g.step;
+	double tr = x - x0, ti = y - y0;
+	int cell = g.nx * j + i;
+	const double *c = g.coef + 8 * g.start[cell];
+	const double *end = g.coef + 8 * g.start[cell + 1];
+	/* Horner over c_n, n >= 3: groups highest first, c_4g+3 first. */
+	double pr = 0, pi_ = 0;
+	for (; c < end; c += 8)
+		for (int m = 3; m >= 0; m--) {
+			if (c + 8 == end && m < 3)
+				break;
+			double a = pr * tr - pi_ * ti + c[2 * m];
+			pi_ = pr * ti + pi_ * tr + c[2 * m + 1];
+			pr = a;
+		}
+	c = end - 8;
+	dd c0r = fast_two_sum(c[0], g.c0lo[2 * cell]), c0i = fast_two_sum(c[1], g.c0lo[2 * cell + 1]);
+	/* c_1 = -2 z0 c_0 + 2i/sqrt(pi), c_2 = -z0 c_1 - c_0 */
+	dd c1r = dd_ldexp(dd_add(dd_mul_d(c0i, y0), dd_neg(dd_mul_d(c0r, x0))), 1);
+	dd c1i = dd_add(dd_ldexp(dd_neg(dd_add(dd_mul_d(c0i, x0), dd_mul_d(c0r, y0))), 1),
+		{twortpi_hi, twortpi_lo});
+	dd c2r = dd_add(dd_add(dd_mul_d(c1i, y0), dd_neg(dd_mul_d(c1r, x0))), dd_neg(c0r));
+	dd c2i = dd_add(dd_neg(dd_add(dd_mul_d(c1i, x0), dd_mul_d(c1r, y0))), dd_neg(c0i));
+	/* q = c_2 + t p, then c_1 + t q, then c_0 + t q, in double-double. */
+	dd qr = dd_add(c2r, two_sum(pr * tr, -pi_ * ti));
+	dd qi = dd_add(c2i, two_sum(pr * ti, pi_ * tr));
+	for (int k = 1; k >= 0; k--) {
+		dd ar = dd_add(dd_mul_d(qr, tr), dd_neg(dd_mul_d(qi, ti)));
+		dd ai = dd_add(dd_mul_d(qr, ti), dd_mul_d(qi, tr));
+		qr = dd_add(k ? c1r : c0r, ar);
+		qi = dd_add(k ? c1i : c0i, ai);
+	}
+	*re = qr;
+	*im = qi;
+	return true;
+}
+
 /* w(x + iy) for x >= 0, y > 0 to about 2^-60 of |w| in each part, where
- * r >= 0.5 (the reflection's side of the Taylor series). */
+ * the reflection may cancel. */
 void upper_careful(double x, double y, dd *re, dd *im)
 {
 	double mx = x > y ? x : y;
@@ -767,6 +817,11 @@ void upper_careful(double x, double y, dd *re, dd *im)
 			recip_isqrtpi_dd({x, 0}, {y, 0}, re, im);
 		return;
 	}
+	if (x < box_end && y < box_end && grid_taylor_dd(box_grid, x, y, re, im))
+		return;
+	if (x >= wing_xmin && x < wing_xmax && y < wing_ymax
+		&& grid_taylor_dd(wing_grid, x, y, re, im))
+		return;
 	double r = std::sqrt(x * x + y * y);
 	if (r < cf_rmin) {
 		trapezoid_careful(x, y, re, im);
