@@ -879,7 +879,9 @@ void w_finite(double x, double y, double *re, double *im)
 			return;
 		}
 	}
-	if (ay > 1.2 && ay < 6.6 && ax > 1.85 && ax < 6.9 && near_zero(ax, y, re, im)) {
+	/* The zeros lie along x + y = 0.22 to 0.82, their discs included. */
+	double along = ax + y;
+	if (along > 0.21 && along < 0.82 && ay > 1.2 && ay < 6.6 && near_zero(ax, y, re, im)) {
 		if (std::signbit(x))
 			*im = -*im;
 		return;
@@ -892,7 +894,11 @@ void w_finite(double x, double y, double *re, double *im)
 	faddeeva_algorithm += ALG_REFLECT;
 	double er, ei;
 	if (ax <= 0x1p450 && ay <= 0x1p450) {
-		if (ay * ay - ax * ax < -750) {
+		/* 2 exp(-z^2) below 2^-62 of either part of w(-z) changes
+		 * neither (a zero part keeps it). */
+		double d = (ay - ax) * (ay + ax);
+		if (d < -750 || (d < -40 && d * 1.4427 < std::ilogb(std::fmin(std::fabs(ur),
+			std::fabs(ui))) - 63)) {
 			*re = -ur;
 			*im = -ui;
 			return;
