@@ -1044,7 +1044,8 @@ extern "C" double voigt(double x, double sigma, double gamma)
 		return 0;
 	/* The profile is homogeneous of degree -1: scale the widths and x
 	 * by a power of two into the middle of the range. */
-	double m = std::fmax(std::fabs(x), std::fmax(sigma, gamma));
+	double ax = std::fabs(x), m = sigma > gamma ? sigma : gamma;
+	m = ax > m ? ax : m;
 	int k = 0;
 	if (m > 0x1p300 || (m < 0x1p-300 && m > 0)) {
 		k = std::ilogb(m);
@@ -1053,20 +1054,26 @@ extern "C" double voigt(double x, double sigma, double gamma)
 		gamma = std::ldexp(gamma, -k);
 	}
 	double v;
-	if (sigma == 0 || std::fmax(std::fabs(x), gamma) > 0x1p27 * sigma) {
+	if (sigma == 0 || std::fabs(x) > 0x1p27 * sigma || gamma > 0x1p27 * sigma) {
 		v = lorentz(x, gamma);
 	} else if (gamma == 0) {
 		v = gauss(x, sigma);
 	} else {
-		dd s2 = dd_mul({sigma, 0}, {sqrt2_hi, sqrt2_lo});
-		dd zx = div_by(std::fabs(x), s2), zy = div_by(gamma, s2);
+		/* r = 1 / (sigma sqrt 2) in double-double, so that both
+		 * arguments of w and the profile r Re w / sqrt(pi) are
+		 * products. */
+		dd s2 = dd_mul_d({sqrt2_hi, sqrt2_lo}, sigma);
+		double q = 1 / s2.hi;
+		dd p = two_prod(q, s2.hi);
+		dd r = fast_two_sum(q, (((1 - p.hi) - p.lo) - q * s2.lo) * q);
+		dd zx = dd_mul_d(r, std::fabs(x)), zy = dd_mul_d(r, gamma);
 		if (zx.hi > 26 && zy.hi < 0x1p-950)
 			return k != 0 ? std::ldexp(far_wing(zx, gamma, s2, sigma), -k)
 				: far_wing(zx, gamma, s2, sigma);
 		double re, im;
 		upper(zx, zy, &re, &im);
-		dd n = dd_mul(two_prod(re, 1), {rsqrt2pi_hi, rsqrt2pi_lo});
-		v = dd_div(n, {sigma, 0});
+		dd n = dd_mul_d(dd_mul(r, {twortpi_hi / 2, twortpi_lo / 2}), re);
+		v = n.hi + n.lo;
 	}
 	return k != 0 ? std::ldexp(v, -k) : v;
 }
