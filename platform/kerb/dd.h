@@ -101,6 +101,18 @@ inline double dd_div(dd n, dd d)
 	return q + r / d.hi;
 }
 
+/* x^2 - y^2 as double-double, exact to the last few bits of the larger
+ * square even where the two nearly cancel. */
+inline dd diff_squares(dd x, dd y)
+{
+	dd p = two_prod(x.hi, x.hi), q = two_prod(y.hi, y.hi);
+	dd s = two_sum(p.hi, -q.hi);
+	dd t = two_sum(p.lo, -q.lo);
+	double cross = 2 * (x.hi * x.lo - y.hi * y.lo);
+	dd u = two_sum(s.hi, t.hi);
+	return fast_two_sum(u.hi, u.lo + s.lo + t.lo + cross);
+}
+
 } // namespace kerb
 
 #endif
