@@ -7,7 +7,7 @@
  * come from mkgrid (mpmath, the recurrence
  * (n + 1) c_(n+1) = -2 (z0 c_n + c_(n-1)) of w' = -2zw + 2i/sqrt(pi)),
  * as many as the cell needs for its tail to stay below 2^-56 of |w|,
- * 8 to 20.  On the real axis the centres carry w - exp(-z^2), which is i
+ * 12 to 20.  On the real axis the centres carry w - exp(-z^2), which is i
  * times a real function there, and exp(-z^2) is added apart: Re w near
  * the axis, far below |w|, is then summed from terms that are all
  * proportional to y and keeps its relative accuracy (the Voigt profile

@@ -13,7 +13,7 @@
 extern "C" {
 #endif
 
-/* w(z) = exp(-z^2) erfc(-iz), within 8e-16 of |w| (see w_of_z(3) for the
+/* w(z) = exp(-z^2) erfc(-iz), within 5e-16 of |w| (see w_of_z(3) for the
  * lower half-plane near the zeros of w); overflow gives infinities, never
  * a NaN for finite z. */
 double _Complex w_of_z(double _Complex z);
