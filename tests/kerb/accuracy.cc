@@ -83,7 +83,7 @@ struct Measured {
 };
 
 /* Bounds, relative: norm-wise, per part, on the axes, and the median. */
-constexpr double norm_bound = 1e-15, part_bound = 1e-14, axis_bound = 1e-15,
+constexpr double norm_bound = 1e-15, part_bound = 3e-15, axis_bound = 1e-15,
 	median_bound = 2e-16;
 
 TEST(WOfZTable, MeetsTheBounds)
@@ -168,7 +168,7 @@ TEST(WOfZTable, MeetsTheBounds)
 			m.by_set[s].size(), mx(m.by_set[s]), median(m.by_set[s]));
 }
 
-constexpr double voigt_bound = 2e-15;
+constexpr double voigt_bound = 1e-15;
 constexpr uint32_t line_grid = 5;	/* the set of the line grid's points */
 
 TEST(VoigtTable, MeetsTheBound)
