@@ -38,17 +38,60 @@ double exp_split(dd a, int *k)
 	return std::exp(r);
 }
 
-/* cos and sin of v.hi + v.lo for a double-double v. */
+/* Taylor coefficients of sin r / r - 1 (in r^2 from r^2) and of
+ * cos r - 1 + r^2/2 (from r^4): at |r| <= pi/4 the first terms left out,
+ * r^19/19! and r^20/20!, are below 1e-19. */
+constexpr double sin_c[8] = {
+	-0x1.5555555555555p-3, 0x1.1111111111111p-7, -0x1.a01a01a01a01ap-13,
+	0x1.71de3a556c734p-19, -0x1.ae64567f544e4p-26, 0x1.6124613a86d09p-33,
+	-0x1.ae7f3e733b81fp-41, 0x1.952c77030ad4ap-49,
+};
+constexpr double cos_c[8] = {
+	0x1.5555555555555p-5, -0x1.6c16c16c16c17p-10, 0x1.a01a01a01a01ap-16,
+	-0x1.27e4fb7789f5cp-22, 0x1.1eed8eff8d898p-29, -0x1.93974a8c07c9dp-37,
+	0x1.ae7f3e733b81fp-45, -0x1.6827863b97d97p-53,
+};
+
+/* cos and sin of r, |r| <= pi/4 and a little, within 1 ulp: 1 - r^2/2
+ * is formed with its rounding error kept (fdlibm's way). */
+static void cos_sin_kernel(double r, double *c, double *s)
+{
+	double z = r * r, z2 = z * z;
+	/* Two chains in z^2 each, side by side. */
+	double se = sin_c[0] + z2 * (sin_c[2] + z2 * (sin_c[4] + z2 * sin_c[6]));
+	double so = sin_c[1] + z2 * (sin_c[3] + z2 * (sin_c[5] + z2 * sin_c[7]));
+	double ce = cos_c[0] + z2 * (cos_c[2] + z2 * (cos_c[4] + z2 * cos_c[6]));
+	double co = cos_c[1] + z2 * (cos_c[3] + z2 * (cos_c[5] + z2 * cos_c[7]));
+	double ps = se + z * so, pc = ce + z * co;
+	*s = r + r * (z * ps);
+	double hz = 0.5 * z, w = 1 - hz;
+	*c = w + (((1 - w) - hz) + (z * z) * pc);
+}
+
+/* cos and sin of v.hi + v.lo for a double-double v.  Below 1.2e7 the
+ * argument is reduced by pi/2 in three parts (k p1 and k p2 exact, and
+ * v.hi - k p1 exact by Sterbenz's lemma). */
 void cos_sin_dd(dd v, double *c, double *s)
 {
-	double ch = std::cos(v.hi), sh = std::sin(v.hi);
-	if (std::fabs(v.lo) < 0x1p-30) {
-		*c = ch - sh * v.lo;
-		*s = sh + ch * v.lo;
-	} else {
+	if (!(std::fabs(v.hi) < 0x1.7p23)) {
+		double ch = std::cos(v.hi), sh = std::sin(v.hi);
 		double cl = std::cos(v.lo), sl = std::sin(v.lo);
 		*c = ch * cl - sh * sl;
 		*s = sh * cl + ch * sl;
+		return;
+	}
+	/* k = nearest(v 2/pi) by the 1.5 2^52 shift: round to nearest. */
+	double kf = (v.hi * (2 * rpi_hi) + 0x1.8p52) - 0x1.8p52;
+	dd r = two_sum(v.hi - kf * pio2_1, -kf * pio2_2);
+	double rl = (r.lo - kf * pio2_3) + v.lo;
+	double cr, sr;
+	cos_sin_kernel(r.hi, &cr, &sr);
+	double cc = cr - sr * rl, ss = sr + cr * rl;
+	switch (static_cast<int>(kf) & 3) {
+	case 0: *c = cc; *s = ss; break;
+	case 1: *c = -ss; *s = cc; break;
+	case 2: *c = -cc; *s = -ss; break;
+	default: *c = ss; *s = -cc; break;
 	}
 }
 
@@ -200,9 +243,10 @@ void exp_mz2_small(dd x, dd y, double *re, double *im)
 	double vl = v.lo + 2 * (x.hi * y.lo + x.lo * y.hi);
 	double e = std::exp(-u.hi);
 	e -= e * u.lo;
-	double c = std::cos(v.hi), s = std::sin(v.hi);
-	*re = e * (c - s * vl);
-	*im = -e * (s + c * vl);
+	double c, s;
+	cos_sin_dd(fast_two_sum(v.hi, vl), &c, &s);
+	*re = e * c;
+	*im = -e * s;
 }
 
 /* exp(a) = m 2^k, m in [0.7, 1.5) to about 2^-100, for |a.hi| < 1500. */
@@ -218,7 +262,7 @@ dd exp_dd_split(dd a, int *k)
 	dd s = dd_ldexp(r, -9);
 	dd t = {1, 0};
 	for (int n = 10; n >= 2; n--)
-		t = dd_add({1, 0}, dd_div_d(dd_mul(t, s), n));
+		t = dd_add({1, 0}, dd_mul(dd_mul(t, s), recip_n[n]));
 	dd e = dd_mul(s, t);
 	for (int i = 0; i < 9; i++)
 		e = dd_add(dd_ldexp(e, 1), dd_mul(e, e));
@@ -240,8 +284,8 @@ static void cos_sin_small_dd(dd t, dd *c, dd *s)
 	dd sc = {1, 0}, ss = {1, 0};
 	for (int n = 28; n >= 2; n -= 2) {
 		/* cos: 1 - t^2/((n-1) n) (...); sin: 1 - t^2/(n (n+1)) (...) */
-		sc = dd_add({1, 0}, dd_neg(dd_div_d(dd_mul(sc, t2), (n - 1) * n)));
-		ss = dd_add({1, 0}, dd_neg(dd_div_d(dd_mul(ss, t2), n * (n + 1))));
+		sc = dd_add({1, 0}, dd_neg(dd_mul(dd_mul(sc, t2), recip_cos[n / 2])));
+		ss = dd_add({1, 0}, dd_neg(dd_mul(dd_mul(ss, t2), recip_sin[n / 2])));
 	}
 	*c = sc;
 	*s = dd_mul(ss, t);

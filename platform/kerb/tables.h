@@ -37,6 +37,10 @@ extern const zero w_zeros[nzeros];
 extern const uint16_t zero_start[nzeros + 1];
 extern const double zero_coef[];
 
+/* 1/n for n <= 10; 1/((n - 1) n) and 1/(n (n + 1)) for even n <= 28, at
+ * index n/2. */
+extern const dd recip_n[11], recip_cos[15], recip_sin[15];
+
 } // namespace kerb
 
 #endif
