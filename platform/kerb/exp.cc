@@ -235,16 +235,27 @@ void exp_mz2(dd x, dd y, double scale, double *re, double *im)
 }
 
 /* exp(-z^2) for z = x + iy given as double-double parts, |x|, |y| < 16:
- * nothing overflows and the phase needs no exact reduction. */
+ * nothing overflows and the phase needs no exact reduction (so
+ * cos_sin_dd's range suffices).  x^2, y^2 and 2xy are each exact as a sum
+ * of two doubles from one splitting of x and of y (Dekker's product; the
+ * splitting of 2x is twice that of x). */
 void exp_mz2_small(dd x, dd y, double *re, double *im)
 {
-	dd u = diff_squares(x, y);
-	dd v = two_prod(2 * x.hi, y.hi);
-	double vl = v.lo + 2 * (x.hi * y.lo + x.lo * y.hi);
+	constexpr double split = 0x1p27 + 1;
+	double cx = split * x.hi, cy = split * y.hi;
+	double xh = cx - (cx - x.hi), xl = x.hi - xh;
+	double yh = cy - (cy - y.hi), yl = y.hi - yh;
+	double p = x.hi * x.hi, q = y.hi * y.hi, v = 2 * x.hi * y.hi;
+	double pe = ((xh * xh - p) + 2 * xh * xl) + xl * xl;
+	double qe = ((yh * yh - q) + 2 * yh * yl) + yl * yl;
+	double ve = ((2 * xh * yh - v) + 2 * xh * yl + 2 * xl * yh) + 2 * xl * yl;
+	dd u = two_sum(p, -q);	/* Re z^2 = u.hi + u.lo, to 2^-104 of x^2 */
+	u.lo += (pe - qe) + 2 * (x.hi * x.lo - y.hi * y.lo);
+	ve += 2 * (x.hi * y.lo + x.lo * y.hi);
 	double e = std::exp(-u.hi);
 	e -= e * u.lo;
 	double c, s;
-	cos_sin_dd(fast_two_sum(v.hi, vl), &c, &s);
+	cos_sin_dd(fast_two_sum(v, ve), &c, &s);
 	*re = e * c;
 	*im = -e * s;
 }

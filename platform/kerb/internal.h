@@ -77,7 +77,8 @@ constexpr double pio2_1 = 0x1.921fb54000000p+0, pio2_2 = 0x1.10b4611800000p-30,
 /* True where a - b = d has lost more than two bits to cancellation. */
 inline bool cancels(double a, double b, double d)
 {
-	return std::fabs(d) < 0.25 * std::fmax(std::fabs(a), std::fabs(b))
+	double fa = std::fabs(a), fb = std::fabs(b);
+	return std::fabs(d) < 0.25 * (fa > fb ? fa : fb)
 		&& std::isfinite(a) && std::isfinite(b);
 }
 

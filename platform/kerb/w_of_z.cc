@@ -56,10 +56,12 @@ void upper(dd x, dd y, double *re, double *im)
 		faddeeva_nofterms = 1;
 		return;
 	}
-	double r = mx < 0x1p-30 ? 2 * mx : std::sqrt(x.hi * x.hi + y.hi * y.hi);
-	if (r < taylor_rgrid) {
-		taylor(x.hi + x.lo, y.hi + y.lo, r, re, im);
-		return;
+	if (mx < taylor_rgrid) {
+		double r = mx < 0x1p-30 ? 2 * mx : std::sqrt(x.hi * x.hi + y.hi * y.hi);
+		if (r < taylor_rgrid) {
+			taylor(x.hi + x.lo, y.hi + y.lo, r, re, im);
+			return;
+		}
 	}
 	if (x.hi < box_end && y.hi < box_end) {
 		faddeeva_nofterms = grid_taylor(box_grid, x, y, re, im);
@@ -71,7 +73,7 @@ void upper(dd x, dd y, double *re, double *im)
 		faddeeva_algorithm = ALG_GRID;
 		return;
 	}
-	int nl = cfrac_levels(r);
+	int nl = cfrac_levels(std::sqrt(x.hi * x.hi + y.hi * y.hi));
 	dd fr, fi;
 	cfrac_denominator(x, y, nl, &fr, &fi);
 	recip_isqrtpi(fr, fi, re, im);
