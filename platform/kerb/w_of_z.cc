@@ -25,7 +25,7 @@
  *
  * Error bound, measured against 50-digit tables of 124,947 points on
  * every target: 4.9e-16 relative to |w|, median 2.4e-17; each part,
- * where it is at least 1e-3 |w| and normal, within 1.0e-15 of itself.
+ * where it is at least 1e-3 |w| and normal, within 1.1e-15 of itself.
  *
  * The error-free products need correctly rounded double arithmetic: on
  * x86 the library is compiled for SSE2, and contraction into fused
