@@ -4,8 +4,8 @@
  *
  * Method.  The profile is homogeneous of degree -1: arguments beyond
  * 2^300 or below 2^-300 are scaled by a power of two first.  The argument
- * of w is formed in double-double, as products with 1 / (sigma sqrt 2) in
- * double-double, and handed to w in that form, so that the Gaussian wing
+ * of w is formed in double-double, as quotients by sigma refined once,
+ * and handed to w in that form, so that the Gaussian wing
  * exp(-x^2 / (2 sigma^2)) keeps its digits.  Where |x + i gamma| >
  * 2^27 sigma the Lorentzian gamma / (pi (x^2 + gamma^2)) is returned, for
  * gamma = 0 the Gaussian with a split exponent, and far out in the
@@ -44,6 +44,15 @@ dd div_by(double a, dd d)
 	dd p = two_prod(q, d.hi);
 	double r = ((a - p.hi) - p.lo) - q * d.lo;
 	return fast_two_sum(q, r / d.hi);
+}
+
+/* a / d to about 2^-104, given inv = 1/d rounded: one correction of
+ * a.hi inv. */
+dd quot_by(dd a, double d, double inv)
+{
+	double q = a.hi * inv;
+	dd p = two_prod(q, d);
+	return fast_two_sum(q, (((a.hi - p.hi) - p.lo) + a.lo) * inv);
 }
 
 /* exp(-x^2 / (2 sigma^2)) / (sigma sqrt(2 pi)), the exponent in
@@ -113,20 +122,21 @@ extern "C" double voigt(double x, double sigma, double gamma)
 	} else if (gamma == 0) {
 		v = gauss(x, sigma);
 	} else {
-		/* r = 1 / (sigma sqrt 2) in double-double, so that both
-		 * arguments of w and the profile r Re w / sqrt(pi) are
-		 * products. */
-		dd s2 = dd_mul_d({sqrt2_hi, sqrt2_lo}, sigma);
-		double q = 1 / s2.hi;
-		dd p = two_prod(q, s2.hi);
-		dd r = fast_two_sum(q, (((1 - p.hi) - p.lo) - q * s2.lo) * q);
-		dd zx = dd_mul_d(r, std::fabs(x)), zy = dd_mul_d(r, gamma);
-		if (zx.hi > 26 && zy.hi < 0x1p-950)
+		/* (x + i gamma) / (sigma sqrt 2) and 1 / (sigma sqrt(2 pi)) in
+		 * double-double, each a quotient by sigma refined once with
+		 * 1/sigma, which is computed alongside. */
+		double inv = 1 / sigma;
+		dd zx = quot_by(dd_mul_d({sqrt2_hi / 2, sqrt2_lo / 2}, std::fabs(x)), sigma, inv);
+		dd zy = quot_by(dd_mul_d({sqrt2_hi / 2, sqrt2_lo / 2}, gamma), sigma, inv);
+		if (zx.hi > 26 && zy.hi < 0x1p-950) {
+			dd s2 = dd_mul_d({sqrt2_hi, sqrt2_lo}, sigma);
 			return k != 0 ? std::ldexp(far_wing(zx, gamma, s2, sigma), -k)
 				: far_wing(zx, gamma, s2, sigma);
+		}
+		dd f = quot_by({rsqrt2pi_hi, rsqrt2pi_lo}, sigma, inv);
 		double re, im;
 		upper(zx, zy, &re, &im);
-		dd n = dd_mul_d(dd_mul(r, {twortpi_hi / 2, twortpi_lo / 2}), re);
+		dd n = dd_mul_d(f, re);
 		v = n.hi + n.lo;
 	}
 	return k != 0 ? std::ldexp(v, -k) : v;
