@@ -261,7 +261,7 @@ void exp_mz2_small(dd x, dd y, double *re, double *im)
 }
 
 /* exp(a) = m 2^k, m in [0.7, 1.5) to about 2^-100, for |a.hi| < 1500. */
-dd exp_dd_split(dd a, int *k)
+static dd exp_dd_split(dd a, int *k)
 {
 	double kf = std::nearbyint(a.hi * invln2);
 	dd r = two_sum(a.hi, -kf * ln2_hi);
@@ -278,14 +278,6 @@ dd exp_dd_split(dd a, int *k)
 	for (int i = 0; i < 9; i++)
 		e = dd_add(dd_ldexp(e, 1), dd_mul(e, e));
 	return dd_add({1, 0}, e);
-}
-
-/* exp(a) for a.hi in the normal range of the result, to about 2^-100. */
-dd exp_careful(dd a)
-{
-	int k;
-	dd m = exp_dd_split(a, &k);
-	return dd_ldexp(m, k);
 }
 
 /* cos and sin of t, |t| <= pi/4 + a little, to about 2^-104. */

@@ -84,18 +84,17 @@ int grid_taylor(const grid &g, dd x, dd y, double *re, double *im)
 }
 
 /*
- * The series of grid_taylor to about 2^-60 of |w|, off the real axis's
- * row (j >= 1; returns false there): c_0 in double-double from the table,
- * c_1 and c_2 from it by the recurrence in double-double, and the terms
- * from t^3 on, each below 2^-7 |w| in the cells that the careful
- * reflection visits, in double.
+ * The series of grid_taylor to about 2^-60 of |w|: c_0 in double-double
+ * from the table, c_1 and c_2 from it by the recurrence in double-double,
+ * and the terms from t^3 on, each below 2^-7 |w| in the cells that the
+ * careful reflection visits, in double; on the real axis's row
+ * exp(-z^2) in double-double.  Returns true (the careful reflection asks
+ * only within the grid).
  */
 bool grid_taylor_dd(const grid &g, double x, double y, dd *re, dd *im)
 {
 	int i = static_cast<int>((x - g.x0) * g.scale + 0.5);
 	int j = static_cast<int>(y * g.scale + 0.5);
-	if (j == 0)
-		return false;
 	double x0 = g.x0 + i * g.step, y0 = j * g.step;
 	double tr = x - x0, ti = y - y0;
 	int cell = g.nx * j + i;
@@ -127,6 +126,15 @@ bool grid_taylor_dd(const grid &g, double x, double y, dd *re, dd *im)
 		dd ai = dd_add(dd_mul_d(qr, ti), dd_mul_d(qi, tr));
 		qr = dd_add(k ? c1r : c0r, ar);
 		qi = dd_add(k ? c1i : c0i, ai);
+	}
+	/* The row on the real axis sums w - exp(-z^2); beyond x = 7,
+	 * exp(-z^2) is below 2^-60 |w| there. */
+	if (j == 0 && x < 7) {
+		dd er, ei;
+		int k;
+		exp_mz2_careful(x, y, &er, &ei, &k);
+		qr = dd_add(qr, dd_ldexp(er, k - 1));
+		qi = dd_add(qi, dd_ldexp(ei, k - 1));
 	}
 	*re = qr;
 	*im = qi;

@@ -60,15 +60,12 @@ constexpr double cf_r[16] = {
 constexpr double cf_rmin = 8.0;
 constexpr double asym_rmin = 0x1p27;
 
-constexpr double trap_h = 0.46875;	/* 15/32: h(m + 1/2) squares exactly */
-
 /* The codes left in faddeeva_algorithm (see w_of_z(3)). */
 enum { ALG_SPECIAL = 0, ALG_TAYLOR = 1, ALG_CFRAC = 3, ALG_ASYM = 4, ALG_ZERO = 5,
 	ALG_GRID = 6, ALG_REFLECT = 10 };
 
 constexpr double ln2_lo2 = 0x1.f97b57a079a19p-103;
 constexpr double rpi_lo = -0x1.6b01ec5417056p-56;
-constexpr double twopi_h_hi = 0x1.acee9f37bebd6p+3, twopi_h_lo = -0x1.7d74eb872d10ap-51;
 /* pi/2 in three parts, the first two of 30 bits: k p1 and k p2 are exact
  * for k < 2^23. */
 constexpr double pio2_1 = 0x1.921fb54000000p+0, pio2_2 = 0x1.10b4611800000p-30,
@@ -89,8 +86,6 @@ unsigned huge_phase(double x, double y, dd *t);
 void cos_sin_2xy(double x, double y, double *c, double *s);
 void exp_mz2(dd x, dd y, double scale, double *re, double *im);
 void exp_mz2_small(dd x, dd y, double *re, double *im);
-dd exp_dd_split(dd a, int *k);
-dd exp_careful(dd a);
 void exp_mz2_careful(double x, double y, dd *re, dd *im, int *k);
 
 /* taylor.cc, grid_sum.cc, zeros.cc: the series. */
@@ -105,8 +100,7 @@ void recip_isqrtpi_dd(dd a, dd b, dd *re, dd *im);
 void cfrac_denominator(dd x, dd y, int nl, dd *fr, dd *fi);
 int cfrac_levels(double r);
 
-/* trapezoid.cc, reflect.cc: the careful reflection. */
-void trapezoid_careful(double x, double y, dd *re, dd *im);
+/* reflect.cc: the careful reflection. */
 void reflect_careful(double x, double y, double *re, double *im);
 
 /* w_of_z.cc: the upper half-plane, for voigt too. */

@@ -6,9 +6,9 @@
  * part; where it loses more than two bits in double, both terms are
  * recomputed to about 2^-60 of their size and the difference is rounded
  * once: w(-z) by the grid series in double-double (the low part of c_0
- * from the table, c_1 and c_2 from it by the recurrence), by the
- * trapezoidal rule in double-double within 1/8 of the real axis, or by the
- * continued fraction with its last division in double-double (beyond
+ * from the table, c_1 and c_2 from it by the recurrence; on the real
+ * axis's row exp(-z^2) added in double-double) or by the continued
+ * fraction with its last division in double-double (beyond
  * 2^27 its first level, i / (sqrt(pi) (z - 1/(2z)))); 2 exp(-z^2) by
  * exp_mz2_careful.
  *
@@ -50,11 +50,8 @@ static void upper_careful(double x, double y, dd *re, dd *im)
 	if (x >= wing_xmin && x < wing_xmax && y < wing_ymax
 		&& grid_taylor_dd(wing_grid, x, y, re, im))
 		return;
+	/* Outside both grids r >= 8. */
 	double r = std::sqrt(x * x + y * y);
-	if (r < cf_rmin) {
-		trapezoid_careful(x, y, re, im);
-		return;
-	}
 	/* The levels below the last cost 2^-53 / (2 r^2) of |w|. */
 	int nl = cfrac_levels(r);
 	cfrac_careful(x, y, nl < 15 ? nl + 1 : nl, re, im);
