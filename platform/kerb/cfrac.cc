@@ -83,7 +83,7 @@ void cfrac_denominator(dd x, dd y, int nl, dd *fr, dd *fi)
 	}
 }
 
-/* Levels the fraction needs at r >= cf_rmin (fewer than 2^-62 of |w| is lost). */
+/* Levels the fraction needs at r >= cf_rmin: truncation below 2^-62 of |w|. */
 int cfrac_levels(double r)
 {
 	int nl = 2;
