@@ -13,7 +13,7 @@
 extern "C" {
 #endif
 
-/* w(z) = exp(-z^2) erfc(-iz), within 8e-16 of |w| (see w_of_z(3) for the
+/* w(z) = exp(-z^2) erfc(-iz), within 5e-16 of |w| (see w_of_z(3) for the
  * lower half-plane near the zeros of w); overflow gives infinities, never
  * a NaN for finite z. */
 double _Complex w_of_z(double _Complex z);
@@ -25,9 +25,10 @@ double _Complex w_of_z(double _Complex z);
 double voigt(double x, double sigma, double gamma);
 
 /* Left by every w_of_z call: the method it used (0 special input, 1 Taylor
- * series, 2 trapezoidal rule, 3 continued fraction, 4 leading asymptotic
- * term; 12 to 14 the same reflected into the lower half-plane) and how
- * many terms, nodes or levels that took (see w_of_z(3)). */
+ * series about 0, 3 continued fraction, 4 leading asymptotic term, 5
+ * Taylor series about a zero of w, 6 Taylor series about a grid point;
+ * 13, 14 and 16 the same reflected into the lower half-plane) and how
+ * many terms or levels that took (see w_of_z(3)). */
 extern int faddeeva_algorithm;
 extern int faddeeva_nofterms;
 

@@ -105,14 +105,16 @@ def test_profcalc_converts_as_strtod_does(target):
 
 
 # Points that reach every method of the library (codes as w_of_z(3) lists
-# them): special inputs, the Taylor series about 0, the trapezoidal rule,
-# the continued fraction, the leading asymptotic term, the series about a
-# zero of w, and the reflection into the lower half-plane of methods 2 to 4.
+# them): special inputs, the Taylor series about 0, the continued fraction,
+# the leading asymptotic term, the series about a zero of w, the series
+# about a grid point, and the reflection into the lower half-plane of
+# methods 3, 4 and 6.
 METHOD_POINTS = [('inf', '0'), ('0', '0'), ('1e-20', '1e-20'), ('0.3', '0.2'),
                  ('0.1', '-0.1'), ('1', '1'), ('3', '0.5'), ('6', '0.001'), ('30', '1e-3'),
                  ('100', '100'), ('1e10', '1'), ('1.99146', '-1.35481'), ('0.5', '-2'),
-                 ('-7', '-0.75'), ('0', '-5'), ('-30', '-1e-3'), ('1e10', '-1')]
-METHODS = {0, 1, 2, 3, 4, 5, 12, 13, 14}
+                 ('-7', '-0.75'), ('0', '-5'), ('-30', '-1e-3'), ('-50', '-1e-3'),
+                 ('1e10', '-1')]
+METHODS = {0, 1, 3, 4, 5, 6, 13, 14, 16}
 
 
 @pytest.mark.parametrize('target', targets_of('cplxcalc'))

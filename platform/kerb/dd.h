@@ -1,0 +1,118 @@
+/*
+ * dd.h: double-double arithmetic for libkerb.  A value is hi + lo with
+ * |lo| <= ulp(hi)/2; the error-free sums and products below need every
+ * double operation rounded once (no contraction, no x87 extended
+ * registers: see meson.build).
+ */
+#ifndef KERB_DD_H
+#define KERB_DD_H
+
+#include <cmath>
+
+namespace kerb {
+
+struct dd {
+	double hi, lo;
+};
+
+inline dd two_sum(double a, double b)
+{
+	double s = a + b;
+	double bb = s - a;
+	return {s, (a - (s - bb)) + (b - bb)};
+}
+
+inline dd fast_two_sum(double a, double b)
+{
+	double s = a + b;
+	return {s, b - (s - a)};
+}
+
+/* a * b exactly, for |a|, |b| well inside the range (Veltkamp splitting
+ * needs 2^27 |a| to stay finite). */
+inline dd two_prod(double a, double b)
+{
+	double p = a * b;
+#ifdef __FP_FAST_FMA
+	return {p, __builtin_fma(a, b, -p)};
+#else
+	constexpr double split = 0x1p27 + 1;
+	double ca = split * a, cb = split * b;
+	double ah = ca - (ca - a), bh = cb - (cb - b);
+	double al = a - ah, bl = b - bh;
+	return {p, ((ah * bh - p) + ah * bl + al * bh) + al * bl};
+#endif
+}
+
+inline dd dd_mul(dd a, dd b)
+{
+	dd p = two_prod(a.hi, b.hi);
+	return fast_two_sum(p.hi, p.lo + (a.hi * b.lo + a.lo * b.hi));
+}
+
+inline dd dd_add(dd a, dd b)
+{
+	dd s = two_sum(a.hi, b.hi);
+	return fast_two_sum(s.hi, s.lo + a.lo + b.lo);
+}
+
+inline dd dd_ldexp(dd a, int k)
+{
+	return {std::ldexp(a.hi, k), std::ldexp(a.lo, k)};
+}
+
+inline dd dd_neg(dd a)
+{
+	return {-a.hi, -a.lo};
+}
+
+inline dd dd_mul_d(dd a, double b)
+{
+	dd p = two_prod(a.hi, b);
+	return fast_two_sum(p.hi, p.lo + a.lo * b);
+}
+
+/* a / b to about 2^-104. */
+inline dd dd_div_d(dd a, double b)
+{
+	double q = a.hi / b;
+	dd p = two_prod(q, b);
+	return fast_two_sum(q, (((a.hi - p.hi) - p.lo) + a.lo) / b);
+}
+
+/* n / d to about 2^-104. */
+inline dd dd_quot(dd n, dd d)
+{
+	double q1 = n.hi / d.hi;
+	dd r = dd_add(n, dd_neg(dd_mul_d(d, q1)));
+	double q2 = r.hi / d.hi;
+	r = dd_add(r, dd_neg(dd_mul_d(d, q2)));
+	double q3 = r.hi / d.hi;
+	dd q = fast_two_sum(q1, q2);
+	return dd_add(q, {q3, 0});
+}
+
+/* (n.hi + n.lo) / (d.hi + d.lo), within a hair of correct rounding. */
+inline double dd_div(dd n, dd d)
+{
+	double q = n.hi / d.hi;
+	dd p = two_prod(q, d.hi);
+	double r = ((n.hi - p.hi) - p.lo + n.lo) - q * d.lo;
+	return q + r / d.hi;
+}
+
+/* x^2 - y^2 as double-double, exact to the last few bits of the larger
+ * square even where the two nearly cancel. */
+inline dd diff_squares(dd x, dd y)
+{
+	dd p = two_prod(x.hi, x.hi), q = two_prod(y.hi, y.hi);
+	dd s = two_sum(p.hi, -q.hi);
+	dd t = two_sum(p.lo, -q.lo);
+	double cross = 2 * (x.hi * x.lo - y.hi * y.lo);
+	dd u = two_sum(s.hi, t.hi);
+	return fast_two_sum(u.hi, u.lo + s.lo + t.lo + cross);
+}
+
+} // namespace kerb
+
+#endif

@@ -1,0 +1,345 @@
+/*
+ * exp.cc: exp(-z^2) for libkerb, and the reduction of its argument.
+ *
+ * Method.  x^2 - y^2 and 2xy are formed exactly as double-double numbers.
+ * The exponent is split off as a power of two (exp_split), so that a
+ * product with a small cosine does not overflow on the way, and the phase
+ * 2xy is reduced exactly however large: below |xy| = 2^20 from the
+ * double-double product, beyond with 192 bits of 1/pi taken from 2240
+ * (huge_phase, Payne and Hanek's method).  exp_mz2_small serves |x|, |y|
+ * < 16, where neither is needed.
+ *
+ * The careful versions, for the careful reflection, carry everything in
+ * double-double: exp of a double-double argument reduced by ln 2 in three
+ * parts and 2^9, a Taylor series and nine squarings; cos and sin reduced
+ * by pi/2 in three parts (or 96 bits of the huge phase) and Taylor series.
+ *
+ * Error bound: exp_mz2 within 2 ulp of each part of exp(-z^2) in the
+ * normal range; the careful versions within about 2^-90 of |exp(-z^2)|.
+ */
+#include <cmath>
+#include <cstdint>
+
+#include "kerb.h"
+#include "internal.h"
+
+namespace kerb {
+
+/* exp(a.hi + a.lo) = m * 2^k with m near 1, never overflowing. */
+double exp_split(dd a, int *k)
+{
+	if (std::fabs(a.hi) > 1500) {
+		*k = a.hi > 0 ? 2200 : -2200;
+		return 1;
+	}
+	double kf = std::nearbyint(a.hi * invln2);
+	double r = (a.hi - kf * ln2_hi) - kf * ln2_lo + a.lo;
+	*k = static_cast<int>(kf);
+	return std::exp(r);
+}
+
+/* Taylor coefficients of sin r / r - 1 (in r^2 from r^2) and of
+ * cos r - 1 + r^2/2 (from r^4): at |r| <= pi/4 the first terms left out,
+ * r^19/19! and r^20/20!, are below 1e-19. */
+constexpr double sin_c[8] = {
+	-0x1.5555555555555p-3, 0x1.1111111111111p-7, -0x1.a01a01a01a01ap-13,
+	0x1.71de3a556c734p-19, -0x1.ae64567f544e4p-26, 0x1.6124613a86d09p-33,
+	-0x1.ae7f3e733b81fp-41, 0x1.952c77030ad4ap-49,
+};
+constexpr double cos_c[8] = {
+	0x1.5555555555555p-5, -0x1.6c16c16c16c17p-10, 0x1.a01a01a01a01ap-16,
+	-0x1.27e4fb7789f5cp-22, 0x1.1eed8eff8d898p-29, -0x1.93974a8c07c9dp-37,
+	0x1.ae7f3e733b81fp-45, -0x1.6827863b97d97p-53,
+};
+
+/* cos and sin of r, |r| <= pi/4 and a little, within 1 ulp: 1 - r^2/2
+ * is formed with its rounding error kept (fdlibm's way). */
+static void cos_sin_kernel(double r, double *c, double *s)
+{
+	double z = r * r, z2 = z * z;
+	/* Two chains in z^2 each, side by side. */
+	double se = sin_c[0] + z2 * (sin_c[2] + z2 * (sin_c[4] + z2 * sin_c[6]));
+	double so = sin_c[1] + z2 * (sin_c[3] + z2 * (sin_c[5] + z2 * sin_c[7]));
+	double ce = cos_c[0] + z2 * (cos_c[2] + z2 * (cos_c[4] + z2 * cos_c[6]));
+	double co = cos_c[1] + z2 * (cos_c[3] + z2 * (cos_c[5] + z2 * cos_c[7]));
+	double ps = se + z * so, pc = ce + z * co;
+	*s = r + r * (z * ps);
+	double hz = 0.5 * z, w = 1 - hz;
+	*c = w + (((1 - w) - hz) + (z * z) * pc);
+}
+
+/* cos and sin of v.hi + v.lo for a double-double v.  Below 1.2e7 the
+ * argument is reduced by pi/2 in three parts (k p1 and k p2 exact, and
+ * v.hi - k p1 exact by Sterbenz's lemma). */
+void cos_sin_dd(dd v, double *c, double *s)
+{
+	if (!(std::fabs(v.hi) < 0x1.7p23)) {
+		double ch = std::cos(v.hi), sh = std::sin(v.hi);
+		double cl = std::cos(v.lo), sl = std::sin(v.lo);
+		*c = ch * cl - sh * sl;
+		*s = sh * cl + ch * sl;
+		return;
+	}
+	/* k = nearest(v 2/pi) by the 1.5 2^52 shift: round to nearest. */
+	double kf = (v.hi * (2 * rpi_hi) + 0x1.8p52) - 0x1.8p52;
+	dd r = two_sum(v.hi - kf * pio2_1, -kf * pio2_2);
+	double rl = (r.lo - kf * pio2_3) + v.lo;
+	double cr, sr;
+	cos_sin_kernel(r.hi, &cr, &sr);
+	double cc = cr - sr * rl, ss = sr + cr * rl;
+	switch (static_cast<int>(kf) & 3) {
+	case 0: *c = cc; *s = ss; break;
+	case 1: *c = -ss; *s = cc; break;
+	case 2: *c = -cc; *s = -ss; break;
+	default: *c = ss; *s = -cc; break;
+	}
+}
+
+/* The first 2240 bits of the fraction 1/pi, 32 to a word. */
+constexpr uint32_t inv_pi_bits[70] = {
+	0x517cc1b7, 0x27220a94, 0xfe13abe8, 0xfa9a6ee0, 0x6db14acc, 0x9e21c820,
+	0xff28b1d5, 0xef5de2b0, 0xdb92371d, 0x2126e970, 0x03249775, 0x04e8c90e,
+	0x7f0ef58e, 0x5894d39f, 0x74411afa, 0x975da242, 0x74ce3813, 0x5a2fbf20,
+	0x9cc8eb1c, 0xc1a99cfa, 0x4e422fc5, 0xdefc941d, 0x8ffc4bff, 0xef02cc07,
+	0xf79788c5, 0xad05368f, 0xb69b3f67, 0x93e584db, 0xa7a31fb3, 0x4f2ff516,
+	0xba93dd63, 0xf5f2f8bd, 0x9e839cfb, 0xc5294975, 0x35fdafd8, 0x8fc6ae84,
+	0x2b019823, 0x7e3db5d5, 0xf867de10, 0x4d7a1b0e, 0xd4f1c8b0, 0xaf730d84,
+	0x32ccc2af, 0x8a503420, 0x46ffec40, 0x26b99398, 0x83030aab, 0x6539d464,
+	0xb0713de0, 0x4635a3e2, 0x0ce1b3e6, 0xee740495, 0x41ace23b, 0x45cb0e53,
+	0x6ed7a268, 0xab8c829f, 0x52ff8382, 0x9fbf19f4, 0x19616f27, 0xcc193edd,
+	0xe19e9377, 0xb58f2f7c, 0x4f9d0f9a, 0xe5793f8e, 0xc3f890c8, 0x3e3e1235,
+	0x7d376abb, 0x9698219d, 0x8ae30a5a, 0xce8ce1e1,
+};
+
+/* 32 bits of 1/pi starting at bit p (the first after the point is 1;
+ * those at p <= 0, before it, are 0). */
+static uint32_t inv_pi_at(int p)
+{
+	if (p < 1)
+		return p > -31 ? inv_pi_bits[0] >> (1 - p) : 0;
+	int w = (p - 1) / 32, o = (p - 1) % 32;
+	uint32_t v = inv_pi_bits[w] << o;
+	if (o != 0)
+		v |= inv_pi_bits[w + 1] >> (32 - o);
+	return v;
+}
+
+/*
+ * The phase 2xy, exactly reduced however large: with xy = M 2^E (M the
+ * product of the two 53-bit significands), 2xy / 2pi = M 2^E / pi, and
+ * only the fraction of 2^E / pi matters, of which 192 bits suffice for 86
+ * bits of the fraction.  Returns the quarter turn q and leaves in t the
+ * remainder, within 1/8 turn, in radians; the sign is that of |xy|.  Used
+ * for 2^20 <= |xy| < 2^1950, where the double-double phase is too coarse
+ * for a small cosine or sine.
+ */
+unsigned huge_phase(double x, double y, dd *t)
+{
+	int ex = std::ilogb(x) - 52, ey = std::ilogb(y) - 52;
+	uint64_t mx = static_cast<uint64_t>(std::ldexp(std::fabs(x), -ex));
+	uint64_t my = static_cast<uint64_t>(std::ldexp(std::fabs(y), -ey));
+	int e = ex + ey;
+	/* M in four 32-bit limbs, least significant first. */
+	uint64_t a0 = mx & 0xffffffff, a1 = mx >> 32, b0 = my & 0xffffffff, b1 = my >> 32;
+	uint64_t t0 = a0 * b0, t1 = a0 * b1, t2 = a1 * b0, t3 = a1 * b1;
+	uint64_t mid = (t0 >> 32) + (t1 & 0xffffffff) + (t2 & 0xffffffff);
+	uint64_t high = t3 + (t1 >> 32) + (t2 >> 32) + (mid >> 32);
+	const uint64_t m[4] = {t0 & 0xffffffff, mid & 0xffffffff, high & 0xffffffff, high >> 32};
+	uint64_t f[6];
+	for (int j = 0; j < 6; j++)
+		f[j] = inv_pi_at(e + 1 + 32 * j);
+	/* acc[d] has weight 2^(-32d); whole numbers drop out. */
+	uint64_t acc[5] = {0, 0, 0, 0, 0};
+	for (int i = 0; i < 4; i++)
+		for (int j = 0; j < 6; j++) {
+			int d = j + 1 - i;
+			if (d < 1 || d > 5)
+				continue;
+			uint64_t p = m[i] * f[j];
+			if (d > 1)
+				acc[d - 1] += p >> 32;
+			if (d < 5)
+				acc[d] += p & 0xffffffff;
+		}
+	acc[3] += acc[4] >> 32;
+	acc[2] += acc[3] >> 32;
+	acc[1] += acc[2] >> 32;
+	uint64_t phi = (acc[1] & 0xffffffff) << 32 | (acc[2] & 0xffffffff);
+	/* phi / 2^64 turns (and 32 bits more); nearest quarter q, remainder
+	 * within 1/8 turn. */
+	unsigned q = static_cast<unsigned>((phi + (uint64_t(1) << 61)) >> 62) & 3;
+	int64_t rho = static_cast<int64_t>(phi - (uint64_t(q) << 62));
+	/* In 32-bit pieces, each converted exactly (on x86 a 64-bit integer
+	 * passes through the x87, which need not round it to double). */
+	double rh = std::ldexp(static_cast<double>(static_cast<int32_t>(rho >> 32)), 32);
+	double rl = static_cast<double>(static_cast<uint32_t>(rho & 0xffffffff));
+	double r3 = std::ldexp(static_cast<double>(static_cast<uint32_t>(acc[3] & 0xffffffff)), -32);
+	dd r = fast_two_sum(rh, rl);
+	r = dd_add(r, {r3, 0});
+	*t = dd_mul(dd_ldexp(r, -64), {2 * pi_hi, 2 * pi_lo});
+	return q;
+}
+
+static void cos_sin_huge(double x, double y, double *c, double *s)
+{
+	dd t;
+	unsigned q = huge_phase(x, y, &t);
+	double cr, sr;
+	cos_sin_dd(t, &cr, &sr);
+	const double cq[4] = {cr, -sr, -cr, sr}, sq[4] = {sr, cr, -sr, -cr};
+	*c = cq[q];
+	*s = (x < 0) != (y < 0) ? -sq[q] : sq[q];
+}
+
+/* cos and sin of 2xy for any finite x, y. */
+void cos_sin_2xy(double x, double y, double *c, double *s)
+{
+	if (x == 0 || y == 0) {
+		*c = 1;
+		*s = std::signbit(x) != std::signbit(y) ? -0.0 : 0.0;
+		return;
+	}
+	int ex = std::ilogb(x), ey = std::ilogb(y);
+	if (ex + ey >= 20) {
+		cos_sin_huge(x, y, c, s);
+		return;
+	}
+	/* Balance the exponents so the exact product stays in range. */
+	int k = (ex - ey) / 2;
+	dd v = two_prod(2 * std::ldexp(x, -k), std::ldexp(y, k));
+	cos_sin_dd(v, c, s);
+}
+
+/*
+ * scale * exp(-z^2) for z = x + iy given as double-double parts, with x^2
+ * and y^2 below the splitting limit.  Parts that overflow come back as
+ * the infinity of their sign.
+ */
+void exp_mz2(dd x, dd y, double scale, double *re, double *im)
+{
+	dd u = diff_squares(x, y);	/* Re z^2 */
+	double c, s;
+	if (x.lo == 0 && y.lo == 0) {
+		cos_sin_2xy(x.hi, y.hi, &c, &s);
+	} else {
+		dd v = two_prod(2 * x.hi, y.hi);	/* Im z^2 */
+		v = fast_two_sum(v.hi, v.lo + 2 * (x.hi * y.lo + x.lo * y.hi));
+		cos_sin_dd(v, &c, &s);
+	}
+	int k;
+	double m = scale * exp_split({-u.hi, -u.lo}, &k);
+	/* k may exceed the range of ldexp's single step on its own. */
+	int k1 = k / 2, k2 = k - k1;
+	*re = std::ldexp(std::ldexp(m * c, k1), k2);
+	*im = -std::ldexp(std::ldexp(m * s, k1), k2);
+}
+
+/* exp(-z^2) for z = x + iy given as double-double parts, |x|, |y| < 16:
+ * nothing overflows and the phase needs no exact reduction (so
+ * cos_sin_dd's range suffices).  x^2, y^2 and 2xy are each exact as a sum
+ * of two doubles from one splitting of x and of y (Dekker's product; the
+ * splitting of 2x is twice that of x). */
+void exp_mz2_small(dd x, dd y, double *re, double *im)
+{
+	constexpr double split = 0x1p27 + 1;
+	double cx = split * x.hi, cy = split * y.hi;
+	double xh = cx - (cx - x.hi), xl = x.hi - xh;
+	double yh = cy - (cy - y.hi), yl = y.hi - yh;
+	double p = x.hi * x.hi, q = y.hi * y.hi, v = 2 * x.hi * y.hi;
+	double pe = ((xh * xh - p) + 2 * xh * xl) + xl * xl;
+	double qe = ((yh * yh - q) + 2 * yh * yl) + yl * yl;
+	double ve = ((2 * xh * yh - v) + 2 * xh * yl + 2 * xl * yh) + 2 * xl * yl;
+	dd u = two_sum(p, -q);	/* Re z^2 = u.hi + u.lo, to 2^-104 of x^2 */
+	u.lo += (pe - qe) + 2 * (x.hi * x.lo - y.hi * y.lo);
+	ve += 2 * (x.hi * y.lo + x.lo * y.hi);
+	double e = std::exp(-u.hi);
+	e -= e * u.lo;
+	double c, s;
+	cos_sin_dd(fast_two_sum(v, ve), &c, &s);
+	*re = e * c;
+	*im = -e * s;
+}
+
+/* exp(a) = m 2^k, m in [0.7, 1.5) to about 2^-100, for |a.hi| < 1500. */
+static dd exp_dd_split(dd a, int *k)
+{
+	double kf = std::nearbyint(a.hi * invln2);
+	dd r = two_sum(a.hi, -kf * ln2_hi);
+	r = dd_add(r, {a.lo, 0});
+	r = dd_add(r, dd_neg(two_prod(kf, ln2_lo)));
+	r = dd_add(r, {-kf * ln2_lo2, 0});
+	*k = static_cast<int>(kf);
+	/* expm1 of r / 2^9, then nine squarings of 1 + e as 2e + e^2. */
+	dd s = dd_ldexp(r, -9);
+	dd t = {1, 0};
+	for (int n = 10; n >= 2; n--)
+		t = dd_add({1, 0}, dd_mul(dd_mul(t, s), recip_n[n]));
+	dd e = dd_mul(s, t);
+	for (int i = 0; i < 9; i++)
+		e = dd_add(dd_ldexp(e, 1), dd_mul(e, e));
+	return dd_add({1, 0}, e);
+}
+
+/* cos and sin of t, |t| <= pi/4 + a little, to about 2^-104. */
+static void cos_sin_small_dd(dd t, dd *c, dd *s)
+{
+	dd t2 = dd_mul(t, t);
+	dd sc = {1, 0}, ss = {1, 0};
+	for (int n = 28; n >= 2; n -= 2) {
+		/* cos: 1 - t^2/((n-1) n) (...); sin: 1 - t^2/(n (n+1)) (...) */
+		sc = dd_add({1, 0}, dd_neg(dd_mul(dd_mul(sc, t2), recip_cos[n / 2])));
+		ss = dd_add({1, 0}, dd_neg(dd_mul(dd_mul(ss, t2), recip_sin[n / 2])));
+	}
+	*c = sc;
+	*s = dd_mul(ss, t);
+}
+
+/* cos and sin of t + q pi/2. */
+static void quadrant_dd(dd t, unsigned q, dd *c, dd *s)
+{
+	dd cr, sr;
+	cos_sin_small_dd(t, &cr, &sr);
+	switch (q & 3) {
+	case 0: *c = cr; *s = sr; break;
+	case 1: *c = dd_neg(sr); *s = cr; break;
+	case 2: *c = dd_neg(cr); *s = dd_neg(sr); break;
+	default: *c = sr; *s = dd_neg(cr); break;
+	}
+}
+
+/* cos and sin of 2xy to about 2^-90 of 1, for x, y finite and not 0. */
+static void cos_sin_2xy_dd(double x, double y, dd *c, dd *s)
+{
+	int ex = std::ilogb(x), ey = std::ilogb(y);
+	if (ex + ey >= 20) {
+		dd t;
+		unsigned q = huge_phase(x, y, &t);
+		quadrant_dd(t, q, c, s);
+	} else {
+		int k = (ex - ey) / 2;
+		dd v = two_prod(2 * std::ldexp(x, -k), std::ldexp(y, k));
+		double kf = std::nearbyint(v.hi * (2 * rpi_hi));
+		dd r = two_sum(v.hi, -kf * pio2_1);
+		r = dd_add(r, {v.lo, 0});
+		r = dd_add(r, {-kf * pio2_2, 0});
+		r = dd_add(r, {-kf * pio2_3, 0});
+		quadrant_dd(r, static_cast<unsigned>(static_cast<long long>(kf) & 3), c, s);
+	}
+	if ((x < 0) != (y < 0) && ex + ey >= 20)
+		*s = dd_neg(*s);
+}
+
+/* 2 exp(-z^2) = (re + i im) 2^k, both parts to about 2^-90 of |exp|, for
+ * |x|, |y| <= 2^450 and y^2 - x^2 well inside the range of exp. */
+void exp_mz2_careful(double x, double y, dd *re, dd *im, int *k)
+{
+	dd u = diff_squares({x, 0}, {y, 0});
+	dd m = exp_dd_split(dd_neg(u), k);
+	dd c = {1, 0}, s = {0, 0};
+	if (x != 0 && y != 0)
+		cos_sin_2xy_dd(x, y, &c, &s);
+	*re = dd_ldexp(dd_mul(m, c), 1);
+	*im = dd_neg(dd_ldexp(dd_mul(m, s), 1));
+}
+
+} // namespace kerb

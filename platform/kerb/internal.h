@@ -1,0 +1,110 @@
+/*
+ * internal.h: what the parts of libkerb share: the constants, the method
+ * codes, and the functions that one file offers the others.  Everything
+ * here has external linkage inside the library and is hidden from its
+ * users by the version script (kerb.map).
+ */
+#ifndef KERB_INTERNAL_H
+#define KERB_INTERNAL_H
+
+#include <cmath>
+#include <cstdint>
+
+#include "dd.h"
+#include "tables.h"
+
+namespace kerb {
+
+/* Double-double constants: hi + lo, each rounded to nearest. */
+constexpr double sqrtpi_hi = 0x1.c5bf891b4ef6bp+0, sqrtpi_lo = -0x1.618f13eb7ca89p-54;
+constexpr double twortpi_hi = 0x1.20dd750429b6dp+0, twortpi_lo = 0x1.1ae3a914fed80p-56;
+constexpr double sqrt2_hi = 0x1.6a09e667f3bcdp+0, sqrt2_lo = -0x1.bdd3413b26456p-54;
+constexpr double rsqrt2pi_hi = 0x1.9884533d43651p-2, rsqrt2pi_lo = -0x1.cbc0d30ebfd15p-56;
+constexpr double pi_hi = 0x1.921fb54442d18p+1, pi_lo = 0x1.1a62633145c07p-53;
+constexpr double rpi_hi = 0x1.45f306dc9c883p-2;
+constexpr double invln2 = 0x1.71547652b82fep+0;
+/* ln 2 with 11 trailing zero bits in the high part: k * ln2_hi is exact. */
+constexpr double ln2_hi = 0x1.62e42fefa3800p-1, ln2_lo = 0x1.ef35793c7673p-45;
+
+/* 1 / Gamma(n/2 + 1), the Taylor coefficients of w in powers of iz. */
+constexpr double taylor_c[27] = {
+	0x1.0000000000000p+0, 0x1.20dd750429b6dp+0, 0x1.0000000000000p+0,
+	0x1.812746b0379e7p-1, 0x1.0000000000000p-1, 0x1.341f6bc02c7ecp-2,
+	0x1.5555555555555p-3, 0x1.6023e8dba090dp-4, 0x1.5555555555555p-5,
+	0x1.390379a6c79d3p-6, 0x1.1111111111111p-7, 0x1.c74adf7e399edp-9,
+	0x1.6c16c16c16c17p-10, 0x1.182e13615e892p-11, 0x1.a01a01a01a01ap-13,
+	0x1.2adbd067dc4e0p-14, 0x1.a01a01a01a01ap-16, 0x1.19475abc1aa3cp-17,
+	0x1.71de3a556c734p-19, 0x1.d9bb8b57c113dp-21, 0x1.27e4fb7789f5cp-22,
+	0x1.68f06a2a7ab9cp-24, 0x1.ae64567f544e4p-26, 0x1.f62d19463b71cp-28,
+	0x1.1eed8eff8d898p-29, 0x1.41648b0e3a864p-31, 0x1.6124613a86d09p-33,
+};
+/* Largest r at which the first n Taylor terms reach 2^-60 (index n). */
+constexpr double taylor_r[28] = {
+	0, 0, 0, 1.04e-6, 3.62e-5, 3.10e-4, 1.31e-3, 3.73e-3, 8.21e-3,
+	0.01527, 0.02521, 0.03815, 0.05407, 0.07283, 0.09426, 0.1181,
+	0.1442, 0.1722, 0.2020, 0.2333, 0.2660, 0.2998, 0.3345, 0.3702,
+	0.4065, 0.4434, 0.4808, 0.5186,
+};
+/* Within the grid the series about 0 serves up to 11 terms. */
+constexpr double taylor_rgrid = 0.03815;
+/* The grids' reach: centre plus half a step. */
+constexpr double box_end = 8.125;
+constexpr double wing_xmin = 7.5, wing_xmax = 40.5, wing_ymax = 10.5;
+
+/* Smallest r at which n levels of the continued fraction reach 2^-62
+ * on the real axis, its worst place (index n). */
+constexpr double cf_r[16] = {
+	0, 1518500250.0, 38967.94, 1229.76, 226.47, 83.91, 43.95, 27.995,
+	20.129, 15.677, 12.903, 11.050, 9.747, 8.791, 8.069, 7.508,
+};
+constexpr double cf_rmin = 8.0;
+constexpr double asym_rmin = 0x1p27;
+
+/* The codes left in faddeeva_algorithm (see w_of_z(3)). */
+enum { ALG_SPECIAL = 0, ALG_TAYLOR = 1, ALG_CFRAC = 3, ALG_ASYM = 4, ALG_ZERO = 5,
+	ALG_GRID = 6, ALG_REFLECT = 10 };
+
+constexpr double ln2_lo2 = 0x1.f97b57a079a19p-103;
+/* pi/2 in three parts, the first two of 30 bits: k p1 and k p2 are exact
+ * for k < 2^23. */
+constexpr double pio2_1 = 0x1.921fb54000000p+0, pio2_2 = 0x1.10b4611800000p-30,
+	pio2_3 = 0x1.313198a2e0370p-61;
+
+/* True where a - b = d has lost more than two bits to cancellation. */
+inline bool cancels(double a, double b, double d)
+{
+	double fa = std::fabs(a), fb = std::fabs(b);
+	return std::fabs(d) < 0.25 * (fa > fb ? fa : fb)
+		&& std::isfinite(a) && std::isfinite(b);
+}
+
+/* exp.cc: exp(-z^2) and its argument reduction. */
+double exp_split(dd a, int *k);
+void cos_sin_dd(dd v, double *c, double *s);
+unsigned huge_phase(double x, double y, dd *t);
+void cos_sin_2xy(double x, double y, double *c, double *s);
+void exp_mz2(dd x, dd y, double scale, double *re, double *im);
+void exp_mz2_small(dd x, dd y, double *re, double *im);
+void exp_mz2_careful(double x, double y, dd *re, dd *im, int *k);
+
+/* taylor.cc, grid_sum.cc, zeros.cc: the series. */
+void taylor(double x, double y, double r, double *re, double *im);
+int grid_taylor(const grid &g, dd x, dd y, double *re, double *im);
+bool grid_taylor_dd(const grid &g, double x, double y, dd *re, dd *im);
+bool near_zero(double ax, double y, double *re, double *im);
+
+/* cfrac.cc: far out. */
+void recip_isqrtpi(dd a, dd b, double *re, double *im);
+void recip_isqrtpi_dd(dd a, dd b, dd *re, dd *im);
+void cfrac_denominator(dd x, dd y, int nl, dd *fr, dd *fi);
+int cfrac_levels(double r);
+
+/* reflect.cc: the careful reflection. */
+void reflect_careful(double x, double y, double *re, double *im);
+
+/* w_of_z.cc: the upper half-plane, for voigt too. */
+void upper(dd x, dd y, double *re, double *im);
+
+} // namespace kerb
+
+#endif

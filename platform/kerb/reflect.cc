@@ -1,0 +1,83 @@
+/*
+ * reflect.cc: the careful reflection.
+ *
+ * Method.  In the lower half-plane w(z) = 2 exp(-z^2) - w(-z).  Along the
+ * curves where Re w or Im w vanishes the subtraction cancels in that
+ * part; where it loses more than two bits in double, both terms are
+ * recomputed to about 2^-60 of their size and the difference is rounded
+ * once: w(-z) by the grid series in double-double (the low part of c_0
+ * from the table, c_1 and c_2 from it by the recurrence; on the real
+ * axis's row exp(-z^2) added in double-double) or by the continued
+ * fraction with its last division in double-double (beyond
+ * 2^27 its first level, i / (sqrt(pi) (z - 1/(2z)))); 2 exp(-z^2) by
+ * exp_mz2_careful.
+ *
+ * Error bound: each part within 2^-60 of the larger term, so a part that
+ * keeps a quarter of it keeps 2^-58 of itself.
+ */
+#include <cmath>
+#include <cstdint>
+
+#include "kerb.h"
+#include "internal.h"
+
+namespace kerb {
+
+/* The continued fraction with its last division in double-double. */
+static void cfrac_careful(double x, double y, int nl, dd *re, dd *im)
+{
+	dd fr, fi;
+	cfrac_denominator({x, 0}, {y, 0}, nl, &fr, &fi);
+	recip_isqrtpi_dd(fr, fi, re, im);
+}
+
+/* w(x + iy) for x >= 0, y > 0 to about 2^-60 of |w| in each part, where
+ * the reflection may cancel. */
+static void upper_careful(double x, double y, dd *re, dd *im)
+{
+	double mx = x > y ? x : y;
+	if (mx >= asym_rmin) {
+		/* i / (sqrt(pi) (z - 1/(2z))): the leading term alone is short
+		 * by 1/(2z^2), 2^-55 at the switch. */
+		if (mx < 0x1p500)
+			cfrac_careful(x, y, 2, re, im);
+		else
+			recip_isqrtpi_dd({x, 0}, {y, 0}, re, im);
+		return;
+	}
+	if (x < box_end && y < box_end && grid_taylor_dd(box_grid, x, y, re, im))
+		return;
+	if (x >= wing_xmin && x < wing_xmax && y < wing_ymax
+		&& grid_taylor_dd(wing_grid, x, y, re, im))
+		return;
+	/* Outside both grids r >= 8. */
+	double r = std::sqrt(x * x + y * y);
+	/* The levels below the last cost 2^-53 / (2 r^2) of |w|. */
+	int nl = cfrac_levels(r);
+	cfrac_careful(x, y, nl < 15 ? nl + 1 : nl, re, im);
+	if (y < 1e-6 && x < 27.5) {
+		dd er, ei;
+		int k;
+		exp_mz2_careful(x, y, &er, &ei, &k);
+		*re = dd_add(*re, dd_ldexp(dd_ldexp(er, -1), k));
+		*im = dd_add(*im, dd_ldexp(dd_ldexp(ei, -1), k));
+	}
+}
+
+/* w(z) = 2 exp(-z^2) - w(-z) for y < 0, each term to about 2^-60 of
+ * itself, rounded once. */
+void reflect_careful(double x, double y, double *re, double *im)
+{
+	dd ur, ui, er, ei;
+	upper_careful(std::fabs(x), -y, &ur, &ui);
+	if (!std::signbit(x))
+		ui = dd_neg(ui);
+	int k;
+	exp_mz2_careful(x, y, &er, &ei, &k);
+	dd r = dd_add(dd_ldexp(er, k), dd_neg(ur));
+	dd i = dd_add(dd_ldexp(ei, k), dd_neg(ui));
+	*re = r.hi + r.lo;
+	*im = i.hi + i.lo;
+}
+
+} // namespace kerb

@@ -1,0 +1,46 @@
+/*
+ * tables.h: the tables that platform/kerb/mkgrid generates into grid.cc.
+ */
+#ifndef KERB_TABLES_H
+#define KERB_TABLES_H
+
+#include <cstdint>
+
+#include "dd.h"
+
+namespace kerb {
+
+/* A grid of centres z0 = x0 + (i + ij) step, 0 <= i < nx, 0 <= j < ny:
+ * cell (i, j) holds the Taylor coefficients c_n = w^(n)(z0) / n! (on
+ * j = 0 those of w - exp(-z^2)) in groups of four (c_4g, c_4g+1, c_4g+2,
+ * c_4g+3, each as re, im), the highest group first, from group
+ * start[nx j + i] up to the next cell's; c0lo[2 (nx j + i)] is what
+ * rounding dropped from c_0 (re, im). */
+struct grid {
+	double x0, step, scale;	/* scale = 1 / step */
+	int nx, ny;
+	const uint16_t *start;
+	const double *coef;
+	const double *c0lo;
+};
+/* |x|, y < 8.125 by 1/4; 7.5 <= |x| < 40.5, y < 10.5 by 1. */
+extern const grid box_grid, wing_grid;
+
+/* A zero of w in the fourth quadrant, as double-double parts. */
+struct zero {
+	dd x, y;
+};
+constexpr int nzeros = 14;
+extern const zero w_zeros[nzeros];
+/* Coefficients c_2, c_3, ... of w about w_zeros[k] (re, im), from
+ * zero_start[k] to zero_start[k + 1]. */
+extern const uint16_t zero_start[nzeros + 1];
+extern const double zero_coef[];
+
+/* 1/n for n <= 10; 1/((n - 1) n) and 1/(n (n + 1)) for even n <= 28, at
+ * index n/2. */
+extern const dd recip_n[11], recip_cos[15], recip_sin[15];
+
+} // namespace kerb
+
+#endif
