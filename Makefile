@@ -51,9 +51,14 @@ install: deps build/host/build.ninja
 	meson configure build/host -Dprefix=$(PREFIX)
 	meson install -C build/host $(if $(DESTDIR),--destdir "$(abspath $(DESTDIR))")
 
-# Debian packages of every target into build/deb/ (see tools/mkdeb).
+# Debian packages of every target into build/deb/ (see tools/mkdeb), and
+# the slower check that installs and runs them (tests/packaging).
 deb: deps
 	@$(PYTHON) tools/mkdeb
+
+check-packages: deb build/host/build.ninja
+	@ninja -C build/host >/dev/null
+	@$(PYTHON) -m pytest tests/packaging
 
 # Benchmarks report ratios measured in one run; they are not tests.
 bench: build
@@ -62,4 +67,4 @@ bench: build
 clean:
 	rm -rf build
 
-.PHONY: all deps build check demo bench clean install deb
+.PHONY: all deps build check demo bench clean install deb check-packages
