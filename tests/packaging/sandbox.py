@@ -17,6 +17,7 @@ import re
 import shlex
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import time
@@ -104,7 +105,7 @@ class Terminal:
         os.chmod('/run/utmp', 0o644)
         os.set_blocking(self.master, False)
 
-    def read(self, until, seconds=20):
+    def read(self, until, seconds=40):
         data = b''
         end = time.monotonic() + seconds
         while until not in data and time.monotonic() < end:
@@ -119,6 +120,17 @@ def broadcast(bcast, term):
     """bcast localhost with BODY: its status and what the terminal shows."""
     p = sh([bcast, 'localhost'], input=BODY, timeout=60)
     return {'bcast': text(p), 'terminal': term.read(BODY.splitlines()[-1])}
+
+
+def udp_port_taken(port):
+    """Whether someone has bound the UDP port (systemd-socket-activate
+    binds it on [::], which takes IPv4 as well)."""
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        try:
+            s.bind(('0.0.0.0', int(port)))
+        except OSError:
+            return True
+    return False
 
 
 def unit_settings(path):
@@ -144,6 +156,8 @@ def socket_activated(procs, term, socket_unit, service_unit, bcast, program_path
     seen = {'port': port, 'standard_input': service.get('StandardInput')}
     activate = procs.start(['systemd-socket-activate', '--inetd', '--datagram',
                             '-l', port, *daemon])
+    # systemd runs ExecStartPost once the socket is bound; so do we.
+    seen['bound'] = wait_until(lambda: udp_port_taken(port), 20)
     seen['start_post'] = text(sh(start_post))
     seen['mapped'] = wall_mappings()
     seen.update(broadcast(bcast, term))

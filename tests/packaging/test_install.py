@@ -51,7 +51,7 @@ def test_postinst_enables_inetd_and_leaves_units_disabled(seen):
 @pytest.mark.parametrize('how', ['inetd', 'systemd'])
 def test_installed_daemon_reaches_the_terminal(seen, how):
     run = seen[how]
-    assert run['bcast'] == {'status': 0, 'stdout': '', 'stderr': ''}
+    assert run['bcast'] == {'status': 0, 'stdout': '', 'stderr': ''}, run
     shown = run['terminal'].replace('\r', '')
     assert '\a\aRemote Broadcast Message from' in shown
     assert re.search(r'the packages are in *\nsecond line', shown), shown

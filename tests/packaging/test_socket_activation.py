@@ -35,7 +35,8 @@ def test_socket_start_maps_the_port_and_stop_removes_it(seen):
 
 def test_bcast_reaches_the_terminal_through_the_activated_daemon(seen):
     assert seen['standard_input'] == ['socket']
-    assert seen['bcast'] == {'status': 0, 'stdout': '', 'stderr': ''}
+    assert seen['bound']
+    assert seen['bcast'] == {'status': 0, 'stdout': '', 'stderr': ''}, seen
     shown = seen['terminal'].replace('\r', '')
     assert '\a\aRemote Broadcast Message from' in shown
     assert re.search(r'the packages are in *\nsecond line', shown), shown
