@@ -45,6 +45,24 @@ demo: deps $(DEMO_BUILDS:%=build/%/build.ninja)
 	@for b in $(DEMO_BUILDS); do ninja -C build/$$b >/dev/null || exit 1; done
 	@tools/demo
 
+# `make install PREFIX=/usr DESTDIR=/tmp/root`: the host build, installed by
+# Meson; PREFIX is a configure-time setting there, so it is set on the build.
+PREFIX := /usr/local
+DESTDIR :=
+
+install: deps build/host/build.ninja
+	meson configure build/host -Dprefix=$(PREFIX)
+	meson install -C build/host $(if $(DESTDIR),--destdir "$(abspath $(DESTDIR))")
+
+# Debian packages of every target into build/deb/ (see tools/mkdeb), and
+# the slower check that installs and runs them (tests/packaging).
+deb: deps
+	@$(PYTHON) tools/mkdeb
+
+check-packages: deb build/host/build.ninja
+	@ninja -C build/host >/dev/null
+	@$(PYTHON) -m pytest tests/packaging
+
 # Benchmarks report ratios measured in one run; they are not tests.
 bench: build
 	@for b in bench/*/run; do [ -x "$$b" ] && "$$b"; done
@@ -52,4 +70,4 @@ bench: build
 clean:
 	rm -rf build
 
-.PHONY: all deps build check demo bench clean
+.PHONY: all deps build check demo bench clean install deb check-packages

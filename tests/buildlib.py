@@ -7,24 +7,18 @@ shadow the others'."""
 
 import os
 import subprocess
+import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 RUN_TARGET = os.path.join(ROOT, 'tools', 'run-target')
 
-
-def _cross_targets():
-    """The cross targets each deliverable is built for, from the table the
-    build reads too (cross/deliverables); the host has them all."""
-    table = {}
-    with open(os.path.join(ROOT, 'cross', 'deliverables')) as f:
-        for line in f:
-            words = line.split()
-            if words and not words[0].startswith('#'):
-                table[words[0]] = words[1:]
-    return table
+sys.path.insert(0, os.path.join(ROOT, 'tools'))
+import deliverables  # noqa: E402
 
 
-CROSS_TARGETS = _cross_targets()
+# The cross targets each deliverable is built for, from the table the build
+# reads too; the host has them all.
+CROSS_TARGETS = deliverables.cross_targets(ROOT)
 
 
 def build_dir(target):

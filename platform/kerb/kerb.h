@@ -1,22 +1,31 @@
 /*
  * kerb.h: the Faddeeva function and the Voigt profile (libkerb.so.1).
  *
- * The interface is C, with C's complex calling convention; C++ callers see
- * the same symbols through extern "C" and must pass and take `double _Complex`
- * values (GCC and Clang accept _Complex in C++ as an extension), never
- * std::complex<double>, whose passing differs on some ABIs (MIPS o32, i386).
+ * The interface is C, with C's complex calling convention.  C++ has no
+ * _Complex, but GCC and Clang give it the C layout and passing as an
+ * extension: kerb_complex names that type for C++ (__extension__ keeps
+ * -pedantic quiet), and an inline overload takes and returns
+ * std::complex<double>, which cannot be passed directly because its passing
+ * differs on some ABIs (MIPS o32, i386).
  */
 #ifndef KERB_H
 #define KERB_H
 
 #ifdef __cplusplus
+#include <complex>
+#include <cstring>
+
+__extension__ typedef double _Complex kerb_complex;
+
 extern "C" {
+#else
+typedef double _Complex kerb_complex;
 #endif
 
 /* w(z) = exp(-z^2) erfc(-iz), within 5e-16 of |w| (see w_of_z(3) for the
  * lower half-plane near the zeros of w); overflow gives infinities, never
  * a NaN for finite z. */
-double _Complex w_of_z(double _Complex z);
+kerb_complex w_of_z(kerb_complex z);
 
 /* The normalised Voigt profile at x for the Gaussian standard deviation
  * sigma and the Lorentzian half width gamma:
@@ -28,11 +37,23 @@ double voigt(double x, double sigma, double gamma);
  * series about 0, 3 continued fraction, 4 leading asymptotic term, 5
  * Taylor series about a zero of w, 6 Taylor series about a grid point;
  * 13, 14 and 16 the same reflected into the lower half-plane) and how
- * many terms or levels that took (see w_of_z(3)). */
+ * many terms or levels that took (see w_of_z(3)).  They are plain
+ * globals: calls from several threads race on them. */
 extern int faddeeva_algorithm;
 extern int faddeeva_nofterms;
 
 #ifdef __cplusplus
+}
+
+/* Both types hold the real part, then the imaginary part, as two doubles. */
+inline std::complex<double> w_of_z(std::complex<double> z)
+{
+	double parts[2] = {z.real(), z.imag()};
+	kerb_complex c;
+	std::memcpy(&c, parts, sizeof c);
+	c = w_of_z(c);
+	std::memcpy(parts, &c, sizeof parts);
+	return std::complex<double>(parts[0], parts[1]);
 }
 #endif
 

@@ -2,6 +2,7 @@
 """Write reference.json: w(z) and the Voigt profile at the drivers' test
 points, from mpmath at 50 significant digits."""
 
+import argparse
 import json
 import os
 
@@ -33,6 +34,7 @@ def voigt(x, sigma, gamma):
 
 
 def main():
+    argparse.ArgumentParser(description='Write reference.json beside this script from mpmath.').parse_args()
     table = {'w': [], 'voigt': []}
     for x, y in W_POINTS:
         value = w(mp.mpc(mp.mpf(x), mp.mpf(y)))

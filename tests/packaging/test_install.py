@@ -1,0 +1,87 @@
+"""The amd64 packages installed with dpkg into an overlay of / (in private
+mount and network namespaces, so the machine itself never changes) and
+used there as an administrator would: bcastd started by inetd from the
+inetd.conf that its postinst wrote, and by the shipped systemd units as
+systemd would run them; the calculators, vexil with the fcntl module,
+ccfacts with its installed probes, and a C program built with pkg-config
+against libkerb-dev.  Needs the packages: `make deb` (or `make
+check-packages`, which makes them and runs this folder)."""
+
+import glob
+import json
+import os
+import re
+import subprocess
+
+import pytest
+
+from buildlib import ROOT
+
+DEB = os.path.join(ROOT, 'build', 'deb')
+SANDBOX = os.path.join(ROOT, 'tests', 'packaging', 'sandbox.py')
+DEBS = sorted(glob.glob(os.path.join(DEB, '*_amd64.deb')))
+ENTRY = 'walld/1\tdgram\trpc/udp\twait\troot\t/usr/sbin/bcastd\tbcastd'
+
+pytestmark = pytest.mark.skipif(not DEBS, reason='no packages in build/deb: make deb')
+
+
+@pytest.fixture(scope='module')
+def seen(tmp_path_factory):
+    tmp = tmp_path_factory.mktemp('root')
+    p = subprocess.run(['unshare', '--mount', '--net', '--propagation', 'private',
+                        '/usr/bin/python3', SANDBOX, 'install', str(tmp), *DEBS],
+                       capture_output=True, text=True, timeout=900)
+    assert p.returncode == 0, p.stderr
+    return json.loads(p.stdout)
+
+
+def test_every_package_installs(seen):
+    assert seen['dpkg_install']['status'] == 0, seen['dpkg_install']
+    status = dict(line.split(' ', 1) for line in seen['status'].splitlines())
+    assert set(status) == {os.path.basename(d).split('_')[0] for d in DEBS}
+    assert set(status.values()) == {'install ok installed'}
+
+
+def test_postinst_enables_inetd_and_leaves_units_disabled(seen):
+    assert seen['inetd_conf'] == [ENTRY]
+    assert seen['enabled_units'] == []
+    assert seen['verify']['status'] == 0, seen['verify']
+
+
+@pytest.mark.parametrize('how', ['inetd', 'systemd'])
+def test_installed_daemon_reaches_the_terminal(seen, how):
+    run = seen[how]
+    assert run['bcast'] == {'status': 0, 'stdout': '', 'stderr': ''}, run
+    shown = run['terminal'].replace('\r', '')
+    assert '\a\aRemote Broadcast Message from' in shown
+    assert re.search(r'the packages are in *\nsecond line', shown), shown
+
+
+def test_inetd_registers_and_units_map_the_port(seen):
+    assert [m[:3] for m in seen['inetd_mapped']] == [['100008', '1', 'udp']]
+    assert seen['systemd']['mapped'] == [['100008', '1', 'udp', seen['systemd']['port']]]
+    assert seen['systemd']['mapped_after_stop'] == []
+
+
+def test_installed_programs(seen):
+    assert seen['cplxcalc']['stdout'] == \
+        '    0.3047442052569125925     0.2082189382028316327   2  32\n'
+    assert seen['profcalc']['stdout'] == '    0.2087092805203677737\n'
+    assert seen['vexil'] == {'status': 0, 'stdout': '1 1\n', 'stderr': ''}
+    facts = json.loads(seen['ccfacts']['stdout'])
+    assert facts['compiler'] == 'GNU', facts
+
+
+def test_consumer_builds_with_pkg_config(seen):
+    assert seen['pkg_config']['stdout'].split() == ['-lkerb']     # all in the default paths
+    assert seen['consumer_build']['status'] == 0, seen['consumer_build']
+    re_w, im_w, v = map(float, seen['consumer']['stdout'].split())
+    assert (re_w, im_w) == pytest.approx((0.3047442052569125925, 0.2082189382028316327), rel=1e-15)
+    assert v == pytest.approx(0.2087092805203677737, rel=1e-15)
+
+
+def test_remove_disables_and_purge_removes_the_entry(seen):
+    assert seen['dpkg_remove']['status'] == 0, seen['dpkg_remove']
+    assert seen['inetd_conf_removed'] == ['#<off># ' + ENTRY]
+    assert seen['dpkg_purge']['status'] == 0, seen['dpkg_purge']
+    assert seen['inetd_conf_purged'] == []
