@@ -272,10 +272,15 @@ static dd exp_dd_split(dd a, int *k)
 	*k = static_cast<int>(kf);
 	/* expm1 of s = r / 2^4, |s| < 0.022, to s^9/9! (the rest is below
 	 * 2^-71 of it), then four squarings of 1 + e as 2e + e^2, each
-	 * doubling the relative error: 2^-67. */
+	 * doubling the relative error: 2^-67.  The inner terms, from
+	 * s^4/4! on, reach the sum scaled by s^3/4! < 2^-21: double will
+	 * do for them. */
 	dd s = dd_ldexp(r, -4);
-	dd t = {1, 0};
-	for (int n = 9; n >= 2; n--)
+	double th = 1;
+	for (int n = 9; n >= 5; n--)
+		th = 1 + th * s.hi * recip_n[n].hi;
+	dd t = {th, 0};
+	for (int n = 4; n >= 2; n--)
 		t = dd_add({1, 0}, dd_mul(dd_mul(t, s), recip_n[n]));
 	dd e = dd_mul(s, t);
 	for (int i = 0; i < 4; i++)
@@ -284,12 +289,19 @@ static dd exp_dd_split(dd a, int *k)
 }
 
 /* cos and sin of t, |t| <= pi/4 + a little, to about 2^-67: the first
- * terms left out, t^20/20! and t^21/21!, are below 2^-68. */
+ * terms left out, t^20/20! and t^21/21!, are below 2^-68.  The terms
+ * from t^10 on reach the sums scaled by t^8/8! < 2^-17 (and t^8/9! for
+ * sin): they are summed in double. */
 static void cos_sin_small_dd(dd t, dd *c, dd *s)
 {
 	dd t2 = dd_mul(t, t);
-	dd sc = {1, 0}, ss = {1, 0};
-	for (int n = 18; n >= 2; n -= 2) {
+	double ch = 1, sh = 1;
+	for (int n = 18; n >= 10; n -= 2) {
+		ch = 1 - ch * t2.hi * recip_cos[n / 2].hi;
+		sh = 1 - sh * t2.hi * recip_sin[n / 2].hi;
+	}
+	dd sc = {ch, 0}, ss = {sh, 0};
+	for (int n = 8; n >= 2; n -= 2) {
 		/* cos: 1 - t^2/((n-1) n) (...); sin: 1 - t^2/(n (n+1)) (...) */
 		sc = dd_add({1, 0}, dd_neg(dd_mul(dd_mul(sc, t2), recip_cos[n / 2])));
 		ss = dd_add({1, 0}, dd_neg(dd_mul(dd_mul(ss, t2), recip_sin[n / 2])));
