@@ -57,16 +57,19 @@ constexpr double cos_c[8] = {
  * is formed with its rounding error kept (fdlibm's way). */
 static void cos_sin_kernel(double r, double *c, double *s)
 {
-	double z = r * r, z2 = z * z;
-	/* Two chains in z^2 each, side by side. */
-	double se = sin_c[0] + z2 * (sin_c[2] + z2 * (sin_c[4] + z2 * sin_c[6]));
-	double so = sin_c[1] + z2 * (sin_c[3] + z2 * (sin_c[5] + z2 * sin_c[7]));
-	double ce = cos_c[0] + z2 * (cos_c[2] + z2 * (cos_c[4] + z2 * cos_c[6]));
-	double co = cos_c[1] + z2 * (cos_c[3] + z2 * (cos_c[5] + z2 * cos_c[7]));
-	double ps = se + z * so, pc = ce + z * co;
-	*s = r + r * (z * ps);
+	double z = r * r, z2 = z * z, z4 = z2 * z2, rz = r * z;
+	/* Estrin's scheme: pairs, then pairs of pairs, so that the chain
+	 * from r to the result is short (the sums are led by the first
+	 * coefficient, as in Horner's rule). */
+	double s0 = sin_c[0] + z * sin_c[1], s1 = sin_c[2] + z * sin_c[3];
+	double s2 = sin_c[4] + z * sin_c[5], s3 = sin_c[6] + z * sin_c[7];
+	double c0 = cos_c[0] + z * cos_c[1], c1 = cos_c[2] + z * cos_c[3];
+	double c2 = cos_c[4] + z * cos_c[5], c3 = cos_c[6] + z * cos_c[7];
+	double ps = (s0 + z2 * s1) + z4 * (s2 + z2 * s3);
+	double pc = (c0 + z2 * c1) + z4 * (c2 + z2 * c3);
+	*s = r + rz * ps;
 	double hz = 0.5 * z, w = 1 - hz;
-	*c = w + (((1 - w) - hz) + (z * z) * pc);
+	*c = w + (((1 - w) - hz) + z2 * pc);
 }
 
 /* cos and sin of v.hi + v.lo for a double-double v.  Below 1.2e7 the
@@ -256,7 +259,9 @@ void exp_mz2_small(dd x, dd y, double *re, double *im)
 	double e = std::exp(-u.hi);
 	e -= e * u.lo;
 	double c, s;
-	cos_sin_dd(fast_two_sum(v, ve), &c, &s);
+	/* v + ve need not be renormalised: cos_sin_dd reduces v alone and
+	 * adds ve to the remainder, of which it takes a first-order step. */
+	cos_sin_dd({v, ve}, &c, &s);
 	*re = e * c;
 	*im = -e * s;
 }
