@@ -19,11 +19,20 @@
  */
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "kerb.h"
 #include "internal.h"
 
 namespace kerb {
+
+/* ilogb(v) for a normal v > 0, from its bits, without a call. */
+static inline int exponent_of(double v)
+{
+	uint64_t b;
+	std::memcpy(&b, &v, sizeof b);
+	return static_cast<int>(b >> 52 & 0x7ff) - 1023;
+}
 
 /*
  * w(z0 + t) as its Taylor series about the nearest centre z0 of grid g,
@@ -72,7 +81,7 @@ int grid_taylor(const grid &g, dd x, dd y, double *re, double *im)
 	 * x < 40.5 holds where x^2 - y^2 > 50 - ln 2 ilogb(y) (with y = 0 or
 	 * tiny it is always added). */
 	if (j == 0 && (y.hi < 0x1p-1000
-		|| (x.hi - y.hi) * (x.hi + y.hi) < 50 - 0.6931 * std::ilogb(y.hi))) {
+		|| (x.hi - y.hi) * (x.hi + y.hi) < 50 - 0.6931 * exponent_of(y.hi))) {
 		double er, ei;
 		exp_mz2_small(x, y, &er, &ei);
 		p0r += er;
