@@ -280,7 +280,7 @@ static dd exp_dd_split(dd a, int *k)
 	 * doubling the relative error: 2^-67.  The inner terms, from
 	 * s^4/4! on, reach the sum scaled by s^3/4! < 2^-21: double will
 	 * do for them. */
-	dd s = dd_ldexp(r, -4);
+	dd s = dd_scale(r, 0x1p-4);
 	double th = 1;
 	for (int n = 9; n >= 5; n--)
 		th = 1 + th * s.hi * recip_n[n].hi;
@@ -289,7 +289,7 @@ static dd exp_dd_split(dd a, int *k)
 		t = dd_add({1, 0}, dd_mul(dd_mul(t, s), recip_n[n]));
 	dd e = dd_mul(s, t);
 	for (int i = 0; i < 4; i++)
-		e = dd_add(dd_ldexp(e, 1), dd_mul(e, e));
+		e = dd_add(dd_scale(e, 2), dd_mul(e, e));
 	return dd_add({1, 0}, e);
 }
 
@@ -359,8 +359,8 @@ void exp_mz2_careful(double x, double y, dd *re, dd *im, int *k)
 	dd c = {1, 0}, s = {0, 0};
 	if (x != 0 && y != 0)
 		cos_sin_2xy_dd(x, y, &c, &s);
-	*re = dd_ldexp(dd_mul(m, c), 1);
-	*im = dd_neg(dd_ldexp(dd_mul(m, s), 1));
+	*re = dd_scale(dd_mul(m, c), 2);
+	*im = dd_scale(dd_mul(m, s), -2);
 }
 
 } // namespace kerb

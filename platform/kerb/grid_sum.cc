@@ -122,8 +122,8 @@ bool grid_taylor_dd(const grid &g, double x, double y, dd *re, dd *im)
 	c = end - 8;
 	dd c0r = fast_two_sum(c[0], g.c0lo[2 * cell]), c0i = fast_two_sum(c[1], g.c0lo[2 * cell + 1]);
 	/* c_1 = -2 z0 c_0 + 2i/sqrt(pi), c_2 = -z0 c_1 - c_0 */
-	dd c1r = dd_ldexp(dd_add(dd_mul_d(c0i, y0), dd_neg(dd_mul_d(c0r, x0))), 1);
-	dd c1i = dd_add(dd_ldexp(dd_neg(dd_add(dd_mul_d(c0i, x0), dd_mul_d(c0r, y0))), 1),
+	dd c1r = dd_scale(dd_add(dd_mul_d(c0i, y0), dd_neg(dd_mul_d(c0r, x0))), 2);
+	dd c1i = dd_add(dd_scale(dd_add(dd_mul_d(c0i, x0), dd_mul_d(c0r, y0)), -2),
 		{twortpi_hi, twortpi_lo});
 	dd c2r = dd_add(dd_add(dd_mul_d(c1i, y0), dd_neg(dd_mul_d(c1r, x0))), dd_neg(c0r));
 	dd c2i = dd_add(dd_neg(dd_add(dd_mul_d(c1i, x0), dd_mul_d(c1r, y0))), dd_neg(c0i));
