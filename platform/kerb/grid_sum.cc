@@ -1,7 +1,7 @@
 /*
  * grid_sum.cc: w as its Taylor series about the nearest point of a grid
  * (code 6): |x|, y < 8.125 on the box grid (step 1/4), and the line wings
- * 7.5 <= |x| < 40.5, y < 10.5 on the wing grid (step 1).
+ * 7.75 <= |x| < 40.25, y < 10.25 on the wing grid (step 1/2).
  *
  * Method.  The coefficients c_n = w^(n)(z0) / n! about each centre z0
  * come from mkgrid (mpmath, the recurrence
@@ -78,7 +78,7 @@ int grid_taylor(const grid &g, dd x, dd y, double *re, double *im)
 	/* The row on the real axis sums w - exp(-z^2); exp(-z^2) is added
 	 * unless it is below 2^-60 of Re w ~ y / (sqrt(pi) x^2), that is
 	 * unless x^2 - y^2 > 41.6 + ln(sqrt(pi) x^2) - ln y, which for
-	 * x < 40.5 holds where x^2 - y^2 > 50 - ln 2 ilogb(y) (with y = 0 or
+	 * x < 40.25 holds where x^2 - y^2 > 50 - ln 2 ilogb(y) (with y = 0 or
 	 * tiny it is always added). */
 	if (j == 0 && (y.hi < 0x1p-1000
 		|| (x.hi - y.hi) * (x.hi + y.hi) < 50 - 0.6931 * exponent_of(y.hi))) {

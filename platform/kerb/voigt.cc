@@ -48,7 +48,7 @@ dd div_by(double a, dd d)
 
 /* a / d to about 2^-104, given inv = 1/d rounded: one correction of
  * a.hi inv. */
-dd quot_by(dd a, double d, double inv)
+[[gnu::always_inline]] inline dd quot_by(dd a, double d, double inv)
 {
 	double q = a.hi * inv;
 	dd p = two_prod(q, d);
@@ -61,7 +61,7 @@ dd quot_by(dd a, double d, double inv)
  * ready after two products, and w starts on it while the tail, the
  * rounding errors of c v and of the head times d, is still being
  * formed. */
-dd scaled_quot(dd c, double v, double d, double inv)
+[[gnu::always_inline]] inline dd scaled_quot(dd c, double v, double d, double inv)
 {
 	dd p = two_prod(c.hi, v);
 	double lo = p.lo + c.lo * v;
