@@ -61,6 +61,13 @@ inline dd dd_ldexp(dd a, int k)
 	return {std::ldexp(a.hi, k), std::ldexp(a.lo, k)};
 }
 
+/* a times a power of two p, exact while neither part leaves the normal
+ * range; a product, where ldexp would be a call. */
+inline dd dd_scale(dd a, double p)
+{
+	return {a.hi * p, a.lo * p};
+}
+
 inline dd dd_neg(dd a)
 {
 	return {-a.hi, -a.lo};

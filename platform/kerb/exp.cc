@@ -11,11 +11,12 @@
  *
  * The careful versions, for the careful reflection, carry everything in
  * double-double: exp of a double-double argument reduced by ln 2 in three
- * parts and 2^9, a Taylor series and nine squarings; cos and sin reduced
+ * parts and 2^4, a Taylor series and four squarings; cos and sin reduced
  * by pi/2 in three parts (or 96 bits of the huge phase) and Taylor series.
  *
  * Error bound: exp_mz2 within 2 ulp of each part of exp(-z^2) in the
- * normal range; the careful versions within about 2^-90 of |exp(-z^2)|.
+ * normal range; the careful versions within about 2^-66 of |exp(-z^2)|,
+ * enough for the careful reflection's 2^-60.
  */
 #include <cmath>
 #include <cstdint>
@@ -56,16 +57,19 @@ constexpr double cos_c[8] = {
  * is formed with its rounding error kept (fdlibm's way). */
 static void cos_sin_kernel(double r, double *c, double *s)
 {
-	double z = r * r, z2 = z * z;
-	/* Two chains in z^2 each, side by side. */
-	double se = sin_c[0] + z2 * (sin_c[2] + z2 * (sin_c[4] + z2 * sin_c[6]));
-	double so = sin_c[1] + z2 * (sin_c[3] + z2 * (sin_c[5] + z2 * sin_c[7]));
-	double ce = cos_c[0] + z2 * (cos_c[2] + z2 * (cos_c[4] + z2 * cos_c[6]));
-	double co = cos_c[1] + z2 * (cos_c[3] + z2 * (cos_c[5] + z2 * cos_c[7]));
-	double ps = se + z * so, pc = ce + z * co;
-	*s = r + r * (z * ps);
+	double z = r * r, z2 = z * z, z4 = z2 * z2, rz = r * z;
+	/* Estrin's scheme: pairs, then pairs of pairs, so that the chain
+	 * from r to the result is short (the sums are led by the first
+	 * coefficient, as in Horner's rule). */
+	double s0 = sin_c[0] + z * sin_c[1], s1 = sin_c[2] + z * sin_c[3];
+	double s2 = sin_c[4] + z * sin_c[5], s3 = sin_c[6] + z * sin_c[7];
+	double c0 = cos_c[0] + z * cos_c[1], c1 = cos_c[2] + z * cos_c[3];
+	double c2 = cos_c[4] + z * cos_c[5], c3 = cos_c[6] + z * cos_c[7];
+	double ps = (s0 + z2 * s1) + z4 * (s2 + z2 * s3);
+	double pc = (c0 + z2 * c1) + z4 * (c2 + z2 * c3);
+	*s = r + rz * ps;
 	double hz = 0.5 * z, w = 1 - hz;
-	*c = w + (((1 - w) - hz) + (z * z) * pc);
+	*c = w + (((1 - w) - hz) + z2 * pc);
 }
 
 /* cos and sin of v.hi + v.lo for a double-double v.  Below 1.2e7 the
@@ -86,13 +90,13 @@ void cos_sin_dd(dd v, double *c, double *s)
 	double rl = (r.lo - kf * pio2_3) + v.lo;
 	double cr, sr;
 	cos_sin_kernel(r.hi, &cr, &sr);
-	double cc = cr - sr * rl, ss = sr + cr * rl;
-	switch (static_cast<int>(kf) & 3) {
-	case 0: *c = cc; *s = ss; break;
-	case 1: *c = -ss; *s = cc; break;
-	case 2: *c = -cc; *s = -ss; break;
-	default: *c = ss; *s = -cc; break;
-	}
+	/* The quadrant by selection and exact signs, not by a branch that
+	 * mispredicts on scattered arguments. */
+	static const double sgn_c[4] = {1, -1, -1, 1}, sgn_s[4] = {1, 1, -1, -1};
+	const double cs[2] = {cr - sr * rl, sr + cr * rl};
+	unsigned q = static_cast<unsigned>(static_cast<int>(kf)) & 3;
+	*c = sgn_c[q] * cs[q & 1];
+	*s = sgn_s[q] * cs[(q & 1) ^ 1];
 }
 
 /* The first 2240 bits of the fraction 1/pi, 32 to a word. */
@@ -255,7 +259,9 @@ void exp_mz2_small(dd x, dd y, double *re, double *im)
 	double e = std::exp(-u.hi);
 	e -= e * u.lo;
 	double c, s;
-	cos_sin_dd(fast_two_sum(v, ve), &c, &s);
+	/* v + ve need not be renormalised: cos_sin_dd reduces v alone and
+	 * adds ve to the remainder, of which it takes a first-order step. */
+	cos_sin_dd({v, ve}, &c, &s);
 	*re = e * c;
 	*im = -e * s;
 }
@@ -269,23 +275,38 @@ static dd exp_dd_split(dd a, int *k)
 	r = dd_add(r, dd_neg(two_prod(kf, ln2_lo)));
 	r = dd_add(r, {-kf * ln2_lo2, 0});
 	*k = static_cast<int>(kf);
-	/* expm1 of r / 2^9, then nine squarings of 1 + e as 2e + e^2. */
-	dd s = dd_ldexp(r, -9);
-	dd t = {1, 0};
-	for (int n = 10; n >= 2; n--)
+	/* expm1 of s = r / 2^4, |s| < 0.022, to s^9/9! (the rest is below
+	 * 2^-71 of it), then four squarings of 1 + e as 2e + e^2, each
+	 * doubling the relative error: 2^-67.  The inner terms, from
+	 * s^4/4! on, reach the sum scaled by s^3/4! < 2^-21: double will
+	 * do for them. */
+	dd s = dd_scale(r, 0x1p-4);
+	double th = 1;
+	for (int n = 9; n >= 5; n--)
+		th = 1 + th * s.hi * recip_n[n].hi;
+	dd t = {th, 0};
+	for (int n = 4; n >= 2; n--)
 		t = dd_add({1, 0}, dd_mul(dd_mul(t, s), recip_n[n]));
 	dd e = dd_mul(s, t);
-	for (int i = 0; i < 9; i++)
-		e = dd_add(dd_ldexp(e, 1), dd_mul(e, e));
+	for (int i = 0; i < 4; i++)
+		e = dd_add(dd_scale(e, 2), dd_mul(e, e));
 	return dd_add({1, 0}, e);
 }
 
-/* cos and sin of t, |t| <= pi/4 + a little, to about 2^-104. */
+/* cos and sin of t, |t| <= pi/4 + a little, to about 2^-67: the first
+ * terms left out, t^20/20! and t^21/21!, are below 2^-68.  The terms
+ * from t^10 on reach the sums scaled by t^8/8! < 2^-17 (and t^8/9! for
+ * sin): they are summed in double. */
 static void cos_sin_small_dd(dd t, dd *c, dd *s)
 {
 	dd t2 = dd_mul(t, t);
-	dd sc = {1, 0}, ss = {1, 0};
-	for (int n = 28; n >= 2; n -= 2) {
+	double ch = 1, sh = 1;
+	for (int n = 18; n >= 10; n -= 2) {
+		ch = 1 - ch * t2.hi * recip_cos[n / 2].hi;
+		sh = 1 - sh * t2.hi * recip_sin[n / 2].hi;
+	}
+	dd sc = {ch, 0}, ss = {sh, 0};
+	for (int n = 8; n >= 2; n -= 2) {
 		/* cos: 1 - t^2/((n-1) n) (...); sin: 1 - t^2/(n (n+1)) (...) */
 		sc = dd_add({1, 0}, dd_neg(dd_mul(dd_mul(sc, t2), recip_cos[n / 2])));
 		ss = dd_add({1, 0}, dd_neg(dd_mul(dd_mul(ss, t2), recip_sin[n / 2])));
@@ -307,7 +328,7 @@ static void quadrant_dd(dd t, unsigned q, dd *c, dd *s)
 	}
 }
 
-/* cos and sin of 2xy to about 2^-90 of 1, for x, y finite and not 0. */
+/* cos and sin of 2xy to about 2^-66 of 1, for x, y finite and not 0. */
 static void cos_sin_2xy_dd(double x, double y, dd *c, dd *s)
 {
 	int ex = std::ilogb(x), ey = std::ilogb(y);
@@ -329,7 +350,7 @@ static void cos_sin_2xy_dd(double x, double y, dd *c, dd *s)
 		*s = dd_neg(*s);
 }
 
-/* 2 exp(-z^2) = (re + i im) 2^k, both parts to about 2^-90 of |exp|, for
+/* 2 exp(-z^2) = (re + i im) 2^k, both parts to about 2^-66 of |exp|, for
  * |x|, |y| <= 2^450 and y^2 - x^2 well inside the range of exp. */
 void exp_mz2_careful(double x, double y, dd *re, dd *im, int *k)
 {
@@ -338,8 +359,8 @@ void exp_mz2_careful(double x, double y, dd *re, dd *im, int *k)
 	dd c = {1, 0}, s = {0, 0};
 	if (x != 0 && y != 0)
 		cos_sin_2xy_dd(x, y, &c, &s);
-	*re = dd_ldexp(dd_mul(m, c), 1);
-	*im = dd_neg(dd_ldexp(dd_mul(m, s), 1));
+	*re = dd_scale(dd_mul(m, c), 2);
+	*im = dd_scale(dd_mul(m, s), -2);
 }
 
 } // namespace kerb

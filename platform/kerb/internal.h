@@ -49,7 +49,7 @@ constexpr double taylor_r[28] = {
 constexpr double taylor_rgrid = 0.03815;
 /* The grids' reach: centre plus half a step. */
 constexpr double box_end = 8.125;
-constexpr double wing_xmin = 7.5, wing_xmax = 40.5, wing_ymax = 10.5;
+constexpr double wing_xmin = 7.75, wing_xmax = 40.25, wing_ymax = 10.25;
 
 /* Smallest r at which n levels of the continued fraction reach 2^-62
  * on the real axis, its worst place (index n). */

@@ -23,7 +23,7 @@ struct grid {
 	const double *coef;
 	const double *c0lo;
 };
-/* |x|, y < 8.125 by 1/4; 7.5 <= |x| < 40.5, y < 10.5 by 1. */
+/* |x|, y < 8.125 by 1/4; 7.75 <= |x| < 40.25, y < 10.25 by 1/2. */
 extern const grid box_grid, wing_grid;
 
 /* A zero of w in the fourth quadrant, as double-double parts. */

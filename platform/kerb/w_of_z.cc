@@ -9,8 +9,8 @@
  *   x, y < 8.125     Taylor series about the nearest point of a grid of
  *                    step 1/4, coefficients tabulated by mkgrid
  *                    (grid_sum.cc, code 6).
- *   7.5 <= x < 40.5, y < 10.5
- *                    the same on a grid of step 1 (code 6).
+ *   7.75 <= x < 40.25, y < 10.25
+ *                    the same on a grid of step 1/2 (code 6).
  *   r < 2^27         Laplace's continued fraction, exp(-z^2) added within
  *                    1e-6 of the real axis (cfrac.cc, code 3).
  *   r >= 2^27        w = i / (sqrt(pi) z) (code 4).

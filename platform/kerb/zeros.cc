@@ -30,8 +30,8 @@ static void zero_series_careful(const zero &z0, dd t_re, dd t_im, int n, double 
 	for (int k = 1; k <= n; k++) {
 		dd cr = dd_add(dd_add(dd_mul(z0.x, ar), dd_neg(dd_mul(z0.y, ai))), br);
 		dd ci = dd_add(dd_add(dd_mul(z0.x, ai), dd_mul(z0.y, ar)), bi);
-		cr = dd_div_d(dd_ldexp(cr, 1), -(k + 1));
-		ci = dd_div_d(dd_ldexp(ci, 1), -(k + 1));
+		cr = dd_div_d(dd_scale(cr, 2), -(k + 1));
+		ci = dd_div_d(dd_scale(ci, 2), -(k + 1));
 		br = ar;
 		bi = ai;
 		ar = cr;
