@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 # Entry points: `make` builds every target, `make check` runs every test,
 # `make demo` shows each subsystem at work.  The build itself is Meson.
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * bcast: send a message to the terminals of another host.
  *

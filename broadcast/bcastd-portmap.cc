@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * bcastd-portmap: make or remove the portmapper's mapping for a bcastd
  * whose UDP socket is held by someone who does not speak to the

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * bcastd: the remote broadcast daemon.  Answers WALLPROG calls over UDP and
  * shows each message on every terminal of this host through wall(1).

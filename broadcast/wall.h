@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * wall.h: the remote broadcast protocol, ONC RPC over UDP.
  *

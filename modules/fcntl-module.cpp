@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * fcntl-module: descriptor flags and file status flags for Vexil scripts.
  *

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 // abi-probe-cxx: data-pointer size and object format, as the C++ compiler sees them.
 #include "abi-probe.h"
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * abi-probe.h: the two strings that the C and the C++ ABI probes share, so
  * that both carry the same bytes on the same target.

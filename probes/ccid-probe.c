@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * ccid-probe: the identity of the C compiler that compiles it.
  *

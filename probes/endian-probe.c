@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * endian-probe: the target's byte order.  Two texts are packed two characters
  * to an unsigned 16-bit element, one with the first character in the low

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * feature-probe, C list: which of four language features the C compiler
  * supports under the dialect in force, chosen by the preprocessor from

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 // feature-probe, C++ list: which of 57 language features the C++ compiler
 // supports under the dialect in force.  Each digit is chosen by the
 // preprocessor from the compiler's identity, version and __cplusplus.

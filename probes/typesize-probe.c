@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * typesize-probe: the size of one type, as the compiler computes it, and the
  * architecture key on targets where the compiler names one.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * cplxcalc: the Faddeeva function w(z) = exp(-z^2) erfc(-iz) at z = x + iy,
  * with the method and term count that libkerb reports for the evaluation.

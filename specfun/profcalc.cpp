@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * profcalc: the Voigt profile at x for the Gaussian width sigma and the
  * Lorentzian width gamma, as libkerb normalises it.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 """What every pytest suite shares: where the builds are and how to run a
 program of a given build (natively, or under qemu-user for a cross build).
 

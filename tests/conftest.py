@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 """Fixtures for every suite; the helpers themselves are in buildlib.py."""
 
 import os

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 """The table of which cross target builds each deliverable, as the build
 reads it from cross/deliverables: one line a deliverable, its name then
 its targets (none for a host-only deliverable), # starting a comment.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 """What the bcastd benchmark and fuzz run share: the test helpers, the
 broadcast tests' lock, and a standalone daemon whose deliveries go to the
 wall stand-in."""

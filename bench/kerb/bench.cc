@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * kerb-bench: the mean cost of w_of_z and voigt against std::exp of a
  * std::complex<double> on the same points, in the same run, per region

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * ccfacts: what a C and a C++ compiler know about themselves and their
  * target, learned by compiling and linking the probes with them and reading

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * cfrac.cc: w far from the origin (codes 3 and 4).
  *

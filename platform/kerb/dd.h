@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * dd.h: double-double arithmetic for libkerb.  A value is hi + lo with
  * |lo| <= ulp(hi)/2; the error-free sums and products below need every

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * exp.cc: exp(-z^2) for libkerb, and the reduction of its argument.
  *

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * grid_sum.cc: w as its Taylor series about the nearest point of a grid
  * (code 6): |x|, y < 8.125 on the box grid (step 1/4), and the line wings

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * internal.h: what the parts of libkerb share: the constants, the method
  * codes, and the functions that one file offers the others.  Everything

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * kerb.h: the Faddeeva function and the Voigt profile (libkerb.so.1).
  *

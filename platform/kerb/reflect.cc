@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * reflect.cc: the careful reflection.
  *

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * tables.h: the tables that platform/kerb/mkgrid generates into grid.cc.
  */

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * taylor.cc: w about 0 (code 1).
  *

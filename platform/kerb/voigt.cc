@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * voigt.cc: the normalised Voigt profile
  * V(x; sigma, gamma) = Re w((x + i gamma) / (sigma sqrt 2)) / (sigma sqrt(2 pi)).

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * w_of_z.cc: the Faddeeva function w(z) = exp(-z^2) erfc(-iz).
  *

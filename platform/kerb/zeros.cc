@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * zeros.cc: w near its zeros in the lower half-plane (code 5).
  *

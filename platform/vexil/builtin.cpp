@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * builtin.cpp: the functions the host itself gives every script (print,
  * open and the descriptor objects, errno, modules and what they defined)

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * eval.cpp: runs a checked script by walking its syntax tree, statement
  * by statement: the script's variables, name lookup (variables, errno,

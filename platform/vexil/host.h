@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * host.h: what the files of the vexil host share at run time: values and
  * the argument stack, namespaces and modules, the built-ins, and the

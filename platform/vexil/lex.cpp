@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * lex.cpp: a script's bytes into tokens: integers (decimal or 0x, up to
  * 32 bits), strings with \n \t \\ \" escapes, names (maybe "ns.name"),

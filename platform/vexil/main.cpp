@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * vexil: a minimal Vexil interpreter host.
  *

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * module.cpp: names and the namespaces that hold them, and the modules
  * that fill those namespaces: finding NAME-module.so on the module path,

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * parse.cpp: the tokens of a whole script into its syntax tree, by
  * recursive descent over the grammar in vexil(1).  Every syntax error in

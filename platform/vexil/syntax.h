@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * syntax.h: a script as the lexer, the parser and the evaluator hand it
  * on: tokens, then a syntax tree of the whole script.  A tree exists only

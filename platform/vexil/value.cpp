@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * value.cpp: the values a script handles, the reference-counted
  * descriptor objects among them, and the argument stack through which the

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * vexil.h: what a Vexil module sees of the interpreter that loads it.
  *

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 """Helpers for the bcast tests: running the client in namespaces, a clock
 pinned by the time zone, the header lines, and a bare ONC RPC server for
 program 100008 that records the calls it gets (or answers none of them)."""

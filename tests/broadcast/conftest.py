@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 """Fixtures shared by the broadcast suites.  The helpers themselves are in
 rpcwire.py (RPC on the wire) and harness.py (wall stand-in, namespaces,
 /dev/log, pty and utmp, inetd, a running bcastd)."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 """Random and mutated datagrams for the broadcast program: well-formed calls
 of every kind, then bit flips, cuts, junk tails and length fields at the
 edges.  Deterministic for a given seed."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 """Real surroundings for the broadcast programs: a stand-in for wall(1) that
 keeps what it reads, private mount and network namespaces, a test socket on
 /dev/log, pseudo-terminals in a private utmp, openbsd-inetd, and a handle

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 """ONC RPC over UDP by hand (RFC 5531 messages, RFC 4506 encoding, RFC 1833
 portmapper), so that tests see and build every byte themselves."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 """A portmapper that answers late, for a network namespace of its own:
 rpcbind version 4 GETADDR for program 100008 is answered DELAY seconds
 after it arrives, naming a port where program 100008 never answers.  The

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 """bcast on its own: operands, failures before and during the call, the
 message size limits.  A bare RPC server stands in for the daemon where
 only the wire matters (what was sent, a daemon that never answers)."""

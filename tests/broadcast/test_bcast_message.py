@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 """The message bcast composes, byte for byte as bcastd hands it to wall: a
 stand-in for /usr/bin/wall keeps what it reads.  The client runs in
 namespaces of its own (host name, login UID); the daemon is the host

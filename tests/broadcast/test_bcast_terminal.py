@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 """The whole service, from bcast to a logged-in terminal: a pseudo-terminal
 registered in a private utmp, the real wall, bcastd standalone or under
 the real openbsd-inetd, and the client and the daemon of either build."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 """Deliveries: through the real wall(1) onto a terminal, reaping, the bound
 on live delivery children, and garbage at a serving daemon."""
 

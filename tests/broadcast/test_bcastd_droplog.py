@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 """The log hears of messages dropped at the bound on live deliveries."""
 
 import harness

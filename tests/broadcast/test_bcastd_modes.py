@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 """How bcastd starts: standalone whatever descriptor 0 is unless it is a
 socket, inetd mode (one call, then exit) on any socket, under a real
 openbsd-inetd, and detached into the background."""

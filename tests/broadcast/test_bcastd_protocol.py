@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 """bcastd's answers on the wire, checked to the byte against a standalone
 daemon whose deliveries go to the wall stand-in."""
 

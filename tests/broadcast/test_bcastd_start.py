@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 """Start-up of bcastd: its arguments, the identity it gives up root for,
 and its reports when it cannot run."""
 

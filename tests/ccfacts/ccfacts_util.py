@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 """The compilers ccfacts is checked against, and how to ask ccfacts and the
 compilers themselves.  (Not a conftest: that name is the top-level one's.)"""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 """The facts cache: a hit says byte for byte what the compilers said, any
 change to what the answer depends on misses, and a cache that is damaged,
 unwritable or shared by concurrent runs never costs a correct answer.

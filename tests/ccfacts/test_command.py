@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 """ccfacts as a command: its options, the C++ compiler it names after the C
 one, shell-like words, and compilers that hang, ignore signals or leave
 odd files behind.  Crafted compilers are shell scripts around gcc."""

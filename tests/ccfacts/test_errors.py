@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 """What ccfacts does when a compiler or an executable lets it down: one line
 naming the probe and the fault, exit status 1, and no report on stdout."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 """ccfacts against the compilers' own word: every fact it reports agrees
 with the macros the compiler predefines (-dM -E), for every compiler here."""
 

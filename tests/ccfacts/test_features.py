@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 """Every feature digit that ccfacts reads, under every dialect the compiler
 accepts, agrees with whether a snippet using that feature compiles under
 that dialect with -pedantic-errors.  Nothing is cached between runs."""

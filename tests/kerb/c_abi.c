@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * w_of_z called from C, with C's complex calling convention, on every
  * target: the values must arrive whole and the two counters be set by

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * Special inputs, symmetries and the counters: what w_of_z(3) and
  * voigt(3) promise beyond the tables.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
 # The library exports exactly the four symbols of kerb.h, unversioned.
 set -eu
 got=$(nm -D --defined-only "$1" | awk '{ print $3 }' | sort | tr '\n' ' ')

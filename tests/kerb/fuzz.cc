@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * Random bit patterns of z: every finite z must finish with no NaN, stay
  * in the unit disc in the upper half-plane (|w| <= 1, Re w >= 0 there)

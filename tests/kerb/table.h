@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * table.h: the records of the reference tables as mktables packs them,
  * little-endian; read by the accuracy tests and the benchmark.

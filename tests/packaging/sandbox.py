@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: ISC
 """The scenes of the packaging tests that change the system, played inside
 a private mount and network namespace (the caller runs this script under
 `unshare --mount --net --propagation private`): a fresh /run with our own

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 """The packages of the 32-bit targets unpacked into a root of their own,
 with the target's C library and (for MIPS) libtirpc beside them as their
 Depends would bring them, and run from there under qemu-user with -L that

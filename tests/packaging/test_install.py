@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 """The amd64 packages installed with dpkg into an overlay of / (in private
 mount and network namespaces, so the machine itself never changes) and
 used there as an administrator would: bcastd started by inetd from the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 """kerb.h as a consumer meets it: a C and a C++ program compiled against the
 header with every warning an error, in each dialect the four compilers
 know, linked with the host build's libkerb and run.  The C++ program goes

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 """Every man page in the tree reads cleanly to mandoc: no warning or worse
 (unknown macros, sections out of order, words taken for macros)."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 """bcastd.socket and bcastd.service as the build generates them, played as
 systemd plays them: the socket handed to bcastd on descriptor 0 by
 systemd-socket-activate, the socket unit's own ExecStartPost and

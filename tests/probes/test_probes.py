@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 """The probe executables, read as bytes: every information string once and
 whole, the values the compiler at hand must give, and the exit statuses."""
 

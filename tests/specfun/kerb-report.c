@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * kerb-report X Y: evaluate w(X + iY) in this process, from C, and print the
  * result exactly (hex floats) with the method and term count the library

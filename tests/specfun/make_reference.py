@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: ISC
 """Write reference.json: w(z) and the Voigt profile at the drivers' test
 points, from mpmath at 50 significant digits."""
 

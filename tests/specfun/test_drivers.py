@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 """cplxcalc and profcalc on every target they are built for: argument
 handling, the fixed output formats, the library's own integers, and values
 held against the mpmath reference."""

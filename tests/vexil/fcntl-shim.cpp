@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * fcntl-shim: an LD_PRELOAD library that makes every fcntl call fail with
  * EINTR FCNTL_SHIM_EINTR times before it passes the call on, and reports at

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * fcntl-module against a test host: this executable supplies the
  * interpreter operations itself (exported, as a real host does), records

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * A module for testing the host: handlers that pop fewer or more values
  * than they were given, one with two declared arguments, one that sets the

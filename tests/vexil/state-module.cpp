@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * A module that owns heap state from init to deinit and, as a careless
  * module may, frees it in deinit without forgetting it: a host that calls

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 """fcntl-module loaded by the real Vexil host: the four functions on real
 descriptors, the descriptor argument in its three forms, errno, EINTR,
 initialisation through the host's failure hooks, and the shared object's

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 """The Vexil host itself: its little language and its error messages, the
 calling convention it enforces on modules, module loading, deinit at exit,
 and descriptor objects that close their descriptor with the last reference."""

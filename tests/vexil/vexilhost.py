@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 """Running Vexil scripts with the real host of a build, with the built
 modules (and the test helpers beside this file's build output) on its
 module path, natively or under qemu-user."""

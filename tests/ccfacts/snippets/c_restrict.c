@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 void
 copy(int *restrict dst, const int *restrict src)
 {

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 int report(const char *fmt, ...);
 #define REPORT(...) report(__VA_ARGS__)
 

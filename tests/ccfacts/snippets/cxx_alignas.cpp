@@ -1,1 +1,2 @@
+/* SPDX-License-Identifier: ISC */
 struct alignas(8) S { int x; };

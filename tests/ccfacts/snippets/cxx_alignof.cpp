@@ -1,1 +1,2 @@
+/* SPDX-License-Identifier: ISC */
 int a = alignof(double);

@@ -1,1 +1,2 @@
+/* SPDX-License-Identifier: ISC */
 [[deprecated]] void old_call();

@@ -1,1 +1,2 @@
+/* SPDX-License-Identifier: ISC */
 int b = 0b101;

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 // Two conversion functions to a pointer type: a contextual conversion
 // (here the operand of delete) picks one by overload resolution.
 template <typename T> struct zero_init {

@@ -1,2 +1,3 @@
+/* SPDX-License-Identifier: ISC */
 int i;
 decltype(auto) j = i;

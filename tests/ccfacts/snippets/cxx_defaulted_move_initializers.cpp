@@ -1,1 +1,2 @@
+/* SPDX-License-Identifier: ISC */
 struct S { S() {} S(S &&) = default; };

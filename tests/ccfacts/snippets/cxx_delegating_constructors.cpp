@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 struct S {
 	int x;
 	S(int v) : x(v) {}

@@ -1,1 +1,2 @@
+/* SPDX-License-Identifier: ISC */
 int m = 1'000'000;

@@ -1,2 +1,3 @@
+/* SPDX-License-Identifier: ISC */
 enum E : int;
 enum E : int { a, b };

@@ -1,1 +1,2 @@
+/* SPDX-License-Identifier: ISC */
 struct S { explicit operator bool() const { return true; } };

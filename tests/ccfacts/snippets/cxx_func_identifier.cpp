@@ -1,1 +1,2 @@
+/* SPDX-License-Identifier: ISC */
 const char *name() { return __func__; }

@@ -1,1 +1,2 @@
+/* SPDX-License-Identifier: ISC */
 int f() { return [](auto x) { return x; }(1); }

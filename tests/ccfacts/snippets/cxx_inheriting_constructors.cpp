@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 struct B { B(int) {} };
 struct D : B { using B::B; };
 D d(1);

@@ -1,1 +1,2 @@
+/* SPDX-License-Identifier: ISC */
 inline namespace v1 { int x; }

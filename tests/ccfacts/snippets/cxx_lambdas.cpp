@@ -1,1 +1,2 @@
+/* SPDX-License-Identifier: ISC */
 int f() { return [](int x) { return x + 1; }(1); }

@@ -1,2 +1,3 @@
+/* SPDX-License-Identifier: ISC */
 template <typename T> void g(T) {}
 void f() { struct L {}; g(L()); }

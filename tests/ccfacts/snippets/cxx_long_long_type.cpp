@@ -1,1 +1,2 @@
+/* SPDX-License-Identifier: ISC */
 long long v = 0;

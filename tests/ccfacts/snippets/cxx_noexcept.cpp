@@ -1,1 +1,2 @@
+/* SPDX-License-Identifier: ISC */
 void f() noexcept {}

@@ -1,1 +1,2 @@
+/* SPDX-License-Identifier: ISC */
 int *p = nullptr;

@@ -1,2 +1,3 @@
+/* SPDX-License-Identifier: ISC */
 struct B { virtual void f(); };
 struct D : B { void f() override; };

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 int f()
 {
 	int a[3] = { 1, 2, 3 };

@@ -1,1 +1,2 @@
+/* SPDX-License-Identifier: ISC */
 const char *s = R"(a\b)";

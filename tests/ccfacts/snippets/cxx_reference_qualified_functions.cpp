@@ -1,1 +1,2 @@
+/* SPDX-License-Identifier: ISC */
 struct S { int f() & { return 1; } };

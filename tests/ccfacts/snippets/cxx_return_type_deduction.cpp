@@ -1,1 +1,2 @@
+/* SPDX-License-Identifier: ISC */
 auto f() { return 1; }

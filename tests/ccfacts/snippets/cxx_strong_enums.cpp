@@ -1,2 +1,3 @@
+/* SPDX-License-Identifier: ISC */
 enum class C { a, b };
 C c = C::a;

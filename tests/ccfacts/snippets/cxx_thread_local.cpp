@@ -1,1 +1,2 @@
+/* SPDX-License-Identifier: ISC */
 thread_local int t;

@@ -1,2 +1,3 @@
+/* SPDX-License-Identifier: ISC */
 template <typename T> const T zero = T(0);
 int z = zero<int>;
