@@ -126,6 +126,18 @@ def test_long_host_name(target, service):
         assert msg == BEL2 + header('root', shown, 'no tty', '9:05') + b'z\n'
 
 
+def composing(pid):
+    """Whether process PID holds its temporary file open."""
+    fds = '/proc/%d/fd' % pid
+    for name in os.listdir(fds):
+        try:
+            if os.readlink(os.path.join(fds, name)).startswith('/tmp/wall.'):
+                return True
+        except FileNotFoundError:      # closed while we looked (qemu starting up)
+            pass
+    return False
+
+
 def test_time_when_composing_began(service):
     """The time field is read once, before the body: a body that ends in the
     next minute still shows the minute in which bcast started.  Every build
@@ -137,10 +149,7 @@ def test_time_when_composing_began(service):
              for t in TARGETS]
     try:
         for p in procs:         # composing has begun once the file exists
-            fds = '/proc/%d/fd' % p.pid
-            assert harness.wait_until(lambda: any(
-                os.readlink(os.path.join(fds, n)).startswith('/tmp/wall.')
-                for n in os.listdir(fds)))
+            assert harness.wait_until(lambda: composing(p.pid))
         assert time.monotonic() - start < 3.0, 'too slow to pin the minute'
         time.sleep(max(0, 5.5 - (time.monotonic() - start)))         # 9:06:01
         for p in procs:
