@@ -11,6 +11,21 @@ V_0_1_1 = 0.208709280520367689148830995415                                    # 
 REL = 1e-15
 
 
+# A C consumer of libkerb-dev: w(1 + i) and voigt(0, 1, 1), exactly, in hex.
+CONSUMER = r'''
+#include <complex.h>
+#include <stdio.h>
+#include <kerb.h>
+
+int main(void)
+{
+	double complex w = w_of_z(1.0 + 1.0 * I);
+	printf("%a %a %a\n", creal(w), cimag(w), voigt(0.0, 1.0, 1.0));
+	return 0;
+}
+'''
+
+
 def check_cplxcalc_1_1(line):
     """`cplxcalc 1 1`: Re w, Im w, then the method code and the term count."""
     words = line.split()
@@ -24,6 +39,8 @@ def check_profcalc_0_1_1(line):
     assert float(line) == pytest.approx(V_0_1_1, rel=REL)
 
 
-def check_consumer(re_w, im_w, v):
+def check_consumer(output):
+    """CONSUMER's output line."""
+    re_w, im_w, v = map(float.fromhex, output.split())
     assert (re_w, im_w) == pytest.approx(W_1_1, rel=REL)
     assert v == pytest.approx(V_0_1_1, rel=REL)

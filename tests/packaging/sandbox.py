@@ -21,6 +21,8 @@ import signal
 import socket
 import subprocess
 import sys
+
+import calcref
 import time
 
 BODY = b'the packages are in\nsecond line\n'
@@ -206,20 +208,6 @@ def overlay_root(tmp):
     return root
 
 
-CONSUMER = r'''
-#include <complex.h>
-#include <stdio.h>
-#include <kerb.h>
-
-int main(void)
-{
-	double complex w = w_of_z(1.0 + 1.0 * I);
-	printf("%.17g %.17g %.17g\n", creal(w), cimag(w), voigt(0.0, 1.0, 1.0));
-	return 0;
-}
-'''
-
-
 def installed_programs(seen):
     seen['cplxcalc'] = text(sh(['cplxcalc', '1', '1']))
     seen['profcalc'] = text(sh(['profcalc', '0', '1', '1']))
@@ -228,7 +216,7 @@ def installed_programs(seen):
                              'print(fcntl_getfd(f), fcntl_getfl(f) & O_ACCMODE == O_RDONLY)']))
     seen['ccfacts'] = text(sh(['ccfacts', '--cc', 'gcc', '--cxx', 'g++', '--json']))
     with open('/tmp/consumer.c', 'w') as f:
-        f.write(CONSUMER)
+        f.write(calcref.CONSUMER)
     flags = sh(['pkg-config', '--cflags', '--libs', 'kerb'])
     seen['pkg_config'] = text(flags)
     build = sh(['sh', '-c', 'cc -std=c99 -pedantic -Werror -o /tmp/consumer /tmp/consumer.c '
