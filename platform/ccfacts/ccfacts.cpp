@@ -21,6 +21,7 @@
 #include <getopt.h>
 #include <limits.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdint.h>
@@ -118,7 +119,7 @@ std::string std_c, std_cxx;
 std::string probe_dir;
 std::string workdir;
 bool json_output;
-size_t jobs = nprobes;
+size_t jobs;			/* 0 until set: one per processor we may use */
 unsigned long timeout_seconds = 120;
 bool use_cache = true;
 std::string cache_dir;		/* empty: none could be named */
@@ -151,7 +152,7 @@ help()
 	    "  --std-c STD        C dialect of the C feature list\n"
 	    "  --std-cxx STD      C++ dialect of the C++ feature list\n"
 	    "  --probes DIR       where the probe sources are\n"
-	    "  --jobs N           probes built at once (default all)\n"
+	    "  --jobs N           probes built at once (default: one per processor)\n"
 	    "  --timeout SECONDS  time one probe's build may take (default 120)\n"
 	    "  --json             one JSON object instead of the table\n"
 	    "  --cache-dir DIR    where learned facts are kept\n"
@@ -495,6 +496,26 @@ release_signals()
 	}
 	if (sigprocmask(SIG_SETMASK, &saved_mask, nullptr) == -1)
 		err(1, "sigprocmask");
+}
+
+/*
+ * One build per processor that this process may run on, as nproc counts
+ * them: more builds than processors only share them out, and on a machine
+ * that charges for every process switch they finish later together.
+ */
+size_t
+default_jobs()
+{
+	cpu_set_t set;
+	int n = 0;
+
+	if (sched_getaffinity(0, sizeof(set), &set) == 0)
+		n = CPU_COUNT(&set);
+	if (n <= 0) {
+		long online = sysconf(_SC_NPROCESSORS_ONLN);
+		n = online > 0 ? static_cast<int>(std::min<long>(online, nprobes)) : 1;
+	}
+	return std::min(static_cast<size_t>(n), nprobes);
 }
 
 void
@@ -1704,6 +1725,8 @@ parse_args(int argc, char *argv[])
 	no_cxx = cxx.words.size() == 1 && cxx.words[0] == "none";
 	if (cxx.words.empty())
 		derive_cxx();
+	if (jobs == 0)
+		jobs = default_jobs();
 	probe_dir = find_probes(dir);
 	if (!has_probes(probe_dir))
 		errx(1, "no probe sources in %s (set CCFACTS_PROBES or use --probes)",

@@ -136,7 +136,7 @@ def test_a_hanging_compiler_is_stopped_with_its_children(tmp_path):
 def test_a_signal_is_passed_on_to_the_compilers(tmp_path, sig, body):
     pids = tmp_path / 'pids'
     cc = script(tmp_path / 'slow', f'echo $$ >> {pids}\n' + body)
-    run = subprocess.Popen([CCFACTS, '--no-cache', '--cc', cc, '--cxx', 'none'],
+    run = subprocess.Popen([CCFACTS, '--no-cache', '--cc', cc, '--cxx', 'none', '--jobs', '8'],
                            env=private_env(tmp_path), stdout=subprocess.PIPE,
                            stderr=subprocess.PIPE, text=True)
     try:
@@ -151,6 +151,32 @@ def test_a_signal_is_passed_on_to_the_compilers(tmp_path, sig, body):
     assert run.returncode == -sig and stdout == ''
     assert all_gone(pids.read_text().split())
     assert os.listdir(tmp_path / 'tmp') == []
+
+
+def test_builds_at_once_follow_the_processors_we_may_use(tmp_path):
+    """One build per processor by default; --jobs overrides it."""
+    busy, seen = tmp_path / 'busy', tmp_path / 'seen'
+    busy.mkdir()
+    cc = script(tmp_path / 'counting', f'''
+mkdir {busy}/$$
+ls {busy} | wc -l >> {seen}
+sleep 0.3
+rmdir {busy}/$$
+exec gcc "$@"
+''')
+
+    def most_at_once(*args, cpus=None):
+        seen.write_text('')
+        out = subprocess.run([CCFACTS, '--no-cache', '--cc', cc, '--cxx', 'none', *args],
+                             env=private_env(tmp_path), capture_output=True, text=True,
+                             timeout=120, preexec_fn=cpus and (lambda: os.sched_setaffinity(0, cpus)))
+        assert out.returncode == 0, out.stderr
+        return max(int(n) for n in seen.read_text().split())
+
+    one = {min(os.sched_getaffinity(0))}
+    assert most_at_once(cpus=one) == 1
+    assert most_at_once('--jobs', '6', cpus=one) > 1
+    assert most_at_once() <= len(os.sched_getaffinity(0))
 
 
 def test_what_a_compiler_leaves_in_the_work_directory_goes_but_nothing_outside(tmp_path):
