@@ -20,34 +20,29 @@
  */
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 
 #include "kerb.h"
 #include "internal.h"
 
 namespace kerb {
 
-/* ilogb(v) for a normal v > 0, from its bits, without a call. */
-static inline int exponent_of(double v)
-{
-	uint64_t b;
-	std::memcpy(&b, &v, sizeof b);
-	return static_cast<int>(b >> 52 & 0x7ff) - 1023;
-}
-
 /*
  * w(z0 + t) as its Taylor series about the nearest centre z0 of grid g,
- * |Re t|, |Im t| <= step/2, for x, y >= 0 within the grid.  The series is
- * split by the power of t modulo 4 into four Horner chains in t^4, which
- * run side by side; the sum is formed small terms first and added to
- * w(z0) last.  On the axes the centres lie on the axis, so a part that
- * vanishes there (Re w for large x, Im w on x = 0) is summed from terms
- * that vanish with it and keeps its own relative accuracy.
+ * |Re t|, |Im t| <= step/2, for x, y >= 0 within the grid; on the real
+ * axis's row (grid_row 0) w - exp(-z^2), to which the caller adds
+ * exp(-z^2), so that it can start the exponential before the series and
+ * the two overlap.  The series is split by the power of t modulo 4 into
+ * four Horner chains in t^4, which run side by side; the sum is formed
+ * small terms first and added to w(z0) last.  On the axes the centres
+ * lie on the axis, so a part that vanishes there (Re w for large x, Im w
+ * on x = 0) is summed from terms that vanish with it and keeps its own
+ * relative accuracy.  Returns the number of terms.
  */
-int grid_taylor(const grid &g, dd x, dd y, double *re, double *im)
+[[gnu::always_inline]] static inline int series(const grid &g, dd x, dd y,
+	double *re, double *im)
 {
 	int i = static_cast<int>((x.hi - g.x0) * g.scale + 0.5);
-	int j = static_cast<int>(y.hi * g.scale + 0.5);
+	int j = grid_row(g, y.hi);
 	/* Both differences are exact (Sterbenz, or a zero centre). */
 	double tr = (x.hi - (g.x0 + i * g.step)) + x.lo, ti = (y.hi - j * g.step) + y.lo;
 	int cell = g.nx * j + i;
@@ -77,21 +72,35 @@ int grid_taylor(const grid &g, dd x, dd y, double *re, double *im)
 	 * formed while the chains run, rather than Horner's serial steps. */
 	double sr = (tr * p1r - ti * p1i) + (t2r * p2r - t2i * p2i) + (t3r * p3r - t3i * p3i);
 	double si = (tr * p1i + ti * p1r) + (t2r * p2i + t2i * p2r) + (t3r * p3i + t3i * p3r);
-	/* The row on the real axis sums w - exp(-z^2); exp(-z^2) is added
-	 * unless it is below 2^-60 of Re w ~ y / (sqrt(pi) x^2), that is
-	 * unless x^2 - y^2 > 41.6 + ln(sqrt(pi) x^2) - ln y, which for
-	 * x < 40.25 holds where x^2 - y^2 > 50 - ln 2 ilogb(y) (with y = 0 or
-	 * tiny it is always added). */
-	if (j == 0 && (y.hi < 0x1p-1000
-		|| (x.hi - y.hi) * (x.hi + y.hi) < 50 - 0.6931 * exponent_of(y.hi))) {
-		double er, ei;
-		exp_mz2_small(x, y, &er, &ei);
-		p0r += er;
-		p0i += ei;
-	}
 	*re = p0r + sr;
 	*im = p0i + si;
 	return 4 * ng;
+}
+
+int grid_series(const grid &g, dd x, dd y, double *re, double *im)
+{
+	return series(g, x, y, re, im);
+}
+
+/*
+ * w by grid_series, exp(-z^2) added on the real axis's row unless it is
+ * below 2^-60 of Re w ~ y / (sqrt(pi) x^2), that is unless x^2 - y^2 >
+ * 41.6 + ln(sqrt(pi) x^2) - ln y, which for x < 40.25 holds where
+ * x^2 - y^2 > 50 - ln 2 ilogb(y) (with y = 0 or tiny it is always added).
+ * The exponential is started first: it does not wait for the series.
+ */
+int grid_taylor(const grid &g, dd x, dd y, double *re, double *im)
+{
+	if (grid_row(g, y.hi) == 0 && (y.hi < 0x1p-1000
+		|| (x.hi - y.hi) * (x.hi + y.hi) < 50 - 0.6931 * exponent_of(y.hi))) {
+		double er, ei, sr, si;
+		exp_mz2_small(x, y, &er, &ei);
+		int n = series(g, x, y, &sr, &si);
+		*re = sr + er;
+		*im = si + ei;
+		return n;
+	}
+	return series(g, x, y, re, im);
 }
 
 /*

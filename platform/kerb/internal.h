@@ -10,9 +10,15 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "dd.h"
 #include "tables.h"
+
+/* Hidden from the users and known so to the compiler, which may then
+ * inline and call within the library directly (with -fPIC it must
+ * otherwise assume that a user might interpose each function). */
+#pragma GCC visibility push(hidden)
 
 namespace kerb {
 
@@ -79,6 +85,22 @@ inline bool cancels(double a, double b, double d)
 		&& std::isfinite(a) && std::isfinite(b);
 }
 
+/* ilogb(v) for a normal v > 0, from its bits, without a call; -1023
+ * for 0 and the subnormals. */
+inline int exponent_of(double v)
+{
+	uint64_t b;
+	std::memcpy(&b, &v, sizeof b);
+	return static_cast<int>(b >> 52 & 0x7ff) - 1023;
+}
+
+/* The row of grid g whose centres lie nearest to y >= 0 (row 0 on the
+ * real axis sums w - exp(-z^2)). */
+inline int grid_row(const grid &g, double y)
+{
+	return static_cast<int>(y * g.scale + 0.5);
+}
+
 /* exp.cc: exp(-z^2) and its argument reduction. */
 double exp_split(dd a, int *k);
 void cos_sin_dd(dd v, double *c, double *s);
@@ -90,6 +112,7 @@ void exp_mz2_careful(double x, double y, dd *re, dd *im, int *k);
 
 /* taylor.cc, grid_sum.cc, zeros.cc: the series. */
 void taylor(double x, double y, double r, double *re, double *im);
+int grid_series(const grid &g, dd x, dd y, double *re, double *im);
 int grid_taylor(const grid &g, dd x, dd y, double *re, double *im);
 bool grid_taylor_dd(const grid &g, double x, double y, dd *re, dd *im);
 bool near_zero(double ax, double y, double *re, double *im);
@@ -107,5 +130,7 @@ void reflect_careful(double x, double y, double *re, double *im);
 void upper(dd x, dd y, double *re, double *im);
 
 } // namespace kerb
+
+#pragma GCC visibility pop
 
 #endif

@@ -88,16 +88,16 @@ void upper(dd x, dd y, double *re, double *im)
 	faddeeva_nofterms = nl;
 }
 
-/* w(z) for finite z. */
-static void w_finite(double x, double y, double *re, double *im)
+/*
+ * The lower box |x|, -y < 8.125, where users evaluate w most below the
+ * axis: w(z) = 2 exp(-z^2) - w(-z) with w(-z) from the box grid at
+ * (|x|, -y).  The exponential is started first: it does not depend on
+ * the series, and the two overlap.  On the grid's row on the real axis
+ * the series is that of w - exp(-z^2), and w(z) = exp(-z^2) - that, one
+ * exponential instead of two.
+ */
+static void lower_box(double x, double y, double *re, double *im)
 {
-	if (y >= 0) {
-		upper({std::fabs(x), 0}, {y, 0}, re, im);
-		if (std::signbit(x))
-			*im = -*im;
-		return;
-	}
-	/* Near 0 the series needs no reflection. */
 	double ax = std::fabs(x), ay = -y;
 	if (ax < taylor_rgrid && ay < taylor_rgrid) {
 		double r = ax < 0x1p-30 && ay < 0x1p-30 ? 2 * (ax > ay ? ax : ay)
@@ -109,26 +109,57 @@ static void w_finite(double x, double y, double *re, double *im)
 			return;
 		}
 	}
-	/* The zeros lie along x + y = 0.22 to 0.82, their discs included. */
-	double along = ax + y;
-	if (along > 0.21 && along < 0.82 && ay > 1.2 && ay < 6.6 && near_zero(ax, y, re, im)) {
+	if (near_zero(ax, y, re, im)) {
 		if (std::signbit(x))
 			*im = -*im;
 		return;
 	}
-	/* w(z) = 2 exp(-z^2) - w(-z); w(-z) = conj w(|x| - iy) when x >= 0. */
+	double er, ei, ur, ui;
+	exp_mz2_small({x, 0}, {y, 0}, &er, &ei);
+	faddeeva_nofterms = grid_series(box_grid, {ax, 0}, {ay, 0}, &ur, &ui);
+	faddeeva_algorithm = ALG_GRID + ALG_REFLECT;
+	/* w(-z) = conj w(|x| - iy) for x >= 0, w(|x| - iy) for x < 0:
+	 * the sign of Im by a product with +-1, not a branch that
+	 * mispredicts on scattered x. */
+	ui *= -std::copysign(1.0, x);
+	double f = grid_row(box_grid, ay) == 0 ? 1 : 2;
+	er *= f;
+	ei *= f;
+	*re = er - ur;
+	*im = ei - ui;
+	if (cancels(er, ur, *re) || cancels(ei, ui, *im))
+		reflect_careful(x, y, re, im);
+}
+
+/* w(z) for finite z. */
+static void w_finite(double x, double y, double *re, double *im)
+{
+	if (y >= 0) {
+		upper({std::fabs(x), 0}, {y, 0}, re, im);
+		if (std::signbit(x))
+			*im = -*im;
+		return;
+	}
+	double ax = std::fabs(x), ay = -y;
+	if (ax < box_end && ay < box_end) {
+		lower_box(x, y, re, im);
+		return;
+	}
+	/* w(z) = 2 exp(-z^2) - w(-z); w(-z) = conj w(|x| - iy) when x >= 0.
+	 * Beyond the box |z| > 8: neither the series about 0 nor a zero. */
 	double ur, ui;
-	upper({std::fabs(x), 0}, {-y, 0}, &ur, &ui);
+	upper({ax, 0}, {ay, 0}, &ur, &ui);
 	if (!std::signbit(x))
 		ui = -ui;
 	faddeeva_algorithm += ALG_REFLECT;
 	double er, ei;
 	if (ax <= 0x1p450 && ay <= 0x1p450) {
 		/* 2 exp(-z^2) below 2^-62 of either part of w(-z) changes
-		 * neither (a zero part keeps it). */
+		 * neither (a zero part keeps it: its exponent is below any
+		 * d here). */
 		double d = (ay - ax) * (ay + ax);
-		if (d < -750 || (d < -40 && d * 1.4427 < std::ilogb(std::fmin(std::fabs(ur),
-			std::fabs(ui))) - 63)) {
+		double fu = std::fabs(ur), fi = std::fabs(ui);
+		if (d < -750 || (d < -40 && d * 1.4427 < exponent_of(fu < fi ? fu : fi) - 63)) {
 			*re = -ur;
 			*im = -ui;
 			return;

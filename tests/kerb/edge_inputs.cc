@@ -107,6 +107,38 @@ TEST(WOfZSpecial, CountersNameTheMethod)
 	}
 }
 
+TEST(WOfZSpecial, EachZeroIsSummedAboutItself)
+{
+	/* The 14 zeros of w nearest the origin with x > 0, to 4 digits. */
+	const double zeros[14][2] = {
+		{1.9915, -1.3548}, {2.6911, -2.1770}, {3.2353, -2.7844}, {3.6973, -3.2874},
+		{4.1061, -3.7259}, {4.4768, -4.1196}, {4.8185, -4.4798}, {5.1371, -4.8138},
+		{5.4367, -5.1265}, {5.7204, -5.4216}, {5.9906, -5.7017}, {6.2489, -5.9688},
+		{6.4968, -6.2247}, {6.7355, -6.4705},
+	};
+	for (const auto &z : zeros) {
+		/* At the zero, and a little inside its disc of radius
+		 * 0.3/|z0| in eight directions, on both sides of x = 0. */
+		double r = 0.28 / std::hypot(z[0], z[1]);
+		for (int k = -1; k < 8; k++) {
+			double dx = k < 0 ? 0 : r * std::cos(k * M_PI / 4);
+			double dy = k < 0 ? 0 : r * std::sin(k * M_PI / 4);
+			for (double s : {1.0, -1.0}) {
+				W v = w(s * (z[0] + dx), z[1] + dy);
+				EXPECT_EQ(faddeeva_algorithm, 5) << s * (z[0] + dx) << " " << z[1] + dy;
+				if (k < 0) {
+					EXPECT_LT(std::hypot(v.re, v.im), 2e-4) << z[0] << " " << z[1];
+				}
+			}
+		}
+		/* Halfway in phase to the next zero no series about a zero
+		 * serves. */
+		double x = z[0] + 0.5 * M_PI / 2 / z[0];
+		(void)w(x, z[1] - 0.5 * M_PI / 2 / -z[1]);
+		EXPECT_EQ(faddeeva_algorithm, 16) << x;
+	}
+}
+
 TEST(WOfZSpecial, OverflowGivesTheRightInfinity)
 {
 	/* exp(-z^2) dominates: w = 2 exp(y^2 - x^2) (cos 2xy - i sin 2xy). */
