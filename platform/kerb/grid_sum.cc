@@ -38,8 +38,9 @@ namespace kerb {
  * on x = 0) is summed from terms that vanish with it and keeps its own
  * relative accuracy.  Returns the number of terms.
  */
+template <bool with_exp>
 [[gnu::always_inline]] static inline int series(const grid &g, dd x, dd y,
-	double *re, double *im)
+	double *re, double *im, double e_re = 0, double e_im = 0)
 {
 	int i = static_cast<int>((x.hi - g.x0) * g.scale + 0.5);
 	int j = grid_row(g, y.hi);
@@ -72,6 +73,12 @@ namespace kerb {
 	 * formed while the chains run, rather than Horner's serial steps. */
 	double sr = (tr * p1r - ti * p1i) + (t2r * p2r - t2i * p2i) + (t3r * p3r - t3i * p3i);
 	double si = (tr * p1i + ti * p1r) + (t2r * p2i + t2i * p2r) + (t3r * p3i + t3i * p3r);
+	/* exp(-z^2), if the caller adds it, joins w(z0) before the small
+	 * terms do. */
+	if (with_exp) {
+		p0r += e_re;
+		p0i += e_im;
+	}
 	*re = p0r + sr;
 	*im = p0i + si;
 	return 4 * ng;
@@ -79,7 +86,7 @@ namespace kerb {
 
 int grid_series(const grid &g, dd x, dd y, double *re, double *im)
 {
-	return series(g, x, y, re, im);
+	return series<false>(g, x, y, re, im);
 }
 
 /*
@@ -93,14 +100,11 @@ int grid_taylor(const grid &g, dd x, dd y, double *re, double *im)
 {
 	if (grid_row(g, y.hi) == 0 && (y.hi < 0x1p-1000
 		|| (x.hi - y.hi) * (x.hi + y.hi) < 50 - 0.6931 * exponent_of(y.hi))) {
-		double er, ei, sr, si;
+		double er, ei;
 		exp_mz2_small(x, y, &er, &ei);
-		int n = series(g, x, y, &sr, &si);
-		*re = sr + er;
-		*im = si + ei;
-		return n;
+		return series<true>(g, x, y, re, im, er, ei);
 	}
-	return series(g, x, y, re, im);
+	return series<false>(g, x, y, re, im);
 }
 
 /*
