@@ -170,6 +170,24 @@ TEST(VoigtSpecial, LimitsAndDomain)
 	EXPECT_EQ(voigt(-1.5, 1, 0.5), voigt(1.5, 1, 0.5));
 	EXPECT_EQ(voigt(0x1.8p900, 0x1p900, 0x1p899), 0x1p-900 * voigt(1.5, 1, 0.5));
 	EXPECT_EQ(voigt(0x1.8p-900, 0x1p-900, 0x1p-901), 0x1p900 * voigt(1.5, 1, 0.5));
+	/* Across the scales where the arguments are taken as they are and
+	 * where they are scaled first, to the last bit. */
+	for (int k = -330; k <= 330; k += 3) {
+		double s = std::ldexp(1.0, k);
+		EXPECT_EQ(voigt(-1.5 * s, s, 0.5 * s), voigt(1.5, 1, 0.5) / s) << k;
+		EXPECT_EQ(voigt(3e-3 * s, 0.25 * s, 7e-4 * s), 4 * voigt(0.012, 1, 0.0028) / s) << k;
+	}
+	/* A NaN in any place, and a negative width, whatever the rest. */
+	EXPECT_TRUE(std::isnan(voigt(1, NAN, 1)));
+	EXPECT_TRUE(std::isnan(voigt(1, 1, NAN)));
+	EXPECT_TRUE(std::isnan(voigt(1, -0x1p-400, 1e-300)));
+	/* At the edge where the Lorentzian takes over, |x + i gamma| =
+	 * 2^27 sigma, the two sides agree to within a few ulp. */
+	double edge = voigt(0x1p27, 1, 1), beyond = voigt(0x1.0000000000001p27, 1, 1);
+	EXPECT_NEAR(edge / beyond, 1, 1e-15);
+	edge = voigt(1, 1, 0x1p27);
+	beyond = voigt(1, 1, 0x1.0000000000001p27);
+	EXPECT_NEAR(edge / beyond, 1, 1e-15);
 }
 
 } // namespace
