@@ -107,41 +107,68 @@ int grid_taylor(const grid &g, dd x, dd y, double *re, double *im)
 	return series<false>(g, x, y, re, im);
 }
 
+/* a times s, s of at most 26 significant bits (a grid centre's part),
+ * to about 2^-78 of itself: a's head split in halves of 26 bits
+ * (Veltkamp), each product by s exact; cheaper than a general exact
+ * product, and the split is shared by the products by x0 and y0. */
+static inline dd mul_short(dd a, double s)
+{
+	constexpr double split = 0x1p27 + 1;
+	double ca = split * a.hi;
+	double ah = ca - (ca - a.hi), al = a.hi - ah;
+	return fast_two_sum(ah * s, al * s + a.lo * s);
+}
+
 /*
  * The series of grid_taylor to about 2^-60 of |w|: c_0 in double-double
- * from the table, c_1 and c_2 from it by the recurrence in double-double,
- * and the terms from t^3 on, each below 2^-7 |w| in the cells that the
- * careful reflection visits, in double; on the real axis's row
- * exp(-z^2) in double-double.  Returns true (the careful reflection asks
- * only within the grid).
+ * from the table, c_1 and c_2 from it by the recurrence in double-double
+ * (the products by the centre's parts, which are short, exact), and the
+ * terms from t^3 on, each below 2^-7 |w| in the cells that the careful
+ * reflection visits, in double, by the four chains in t^4 of
+ * grid_series; on the real axis's row exp(-z^2) in double-double if
+ * with_exp asks for it (the reflection there needs the series alone).
  */
-bool grid_taylor_dd(const grid &g, double x, double y, dd *re, dd *im)
+void grid_taylor_dd(const grid &g, double x, double y, dd *re, dd *im, bool with_exp)
 {
 	int i = static_cast<int>((x - g.x0) * g.scale + 0.5);
-	int j = static_cast<int>(y * g.scale + 0.5);
+	int j = grid_row(g, y);
 	double x0 = g.x0 + i * g.step, y0 = j * g.step;
 	double tr = x - x0, ti = y - y0;
 	int cell = g.nx * j + i;
+	int ng = g.start[cell + 1] - g.start[cell];
 	const double *c = g.coef + 8 * g.start[cell];
-	const double *end = g.coef + 8 * g.start[cell + 1];
-	/* Horner over c_n, n >= 3: groups highest first, c_4g+3 first. */
-	double pr = 0, pi_ = 0;
-	for (; c < end; c += 8)
-		for (int m = 3; m >= 0; m--) {
-			if (c + 8 == end && m < 3)
-				break;
-			double a = pr * tr - pi_ * ti + c[2 * m];
-			pi_ = pr * ti + pi_ * tr + c[2 * m + 1];
-			pr = a;
-		}
-	c = end - 8;
+	/* sum_{n >= 3} c_n t^(n-3) = P3 + t Q0 + t^2 Q1 + t^3 Q2, where P3
+	 * sums c_(4k+3) v^k and Q_m sums c_(4k+m) v^(k-1) from k = 1, v = t^4:
+	 * four chains of ng - 1 steps rather than one of 4 ng - 4. */
+	double t2r = tr * tr - ti * ti, t2i = 2 * tr * ti;
+	double vr = t2r * t2r - t2i * t2i, vi = 2 * t2r * t2i;
+	double t3r = t2r * tr - t2i * ti, t3i = t2r * ti + t2i * tr;
+	double q0r = 0, q0i = 0, q1r = 0, q1i = 0, q2r = 0, q2i = 0;
+	double p3r = c[6], p3i = c[7];
+	for (int k = 1; k < ng; k++) {
+		double a = q0r * vr - q0i * vi + c[0];
+		q0i = q0r * vi + q0i * vr + c[1];
+		q0r = a;
+		a = q1r * vr - q1i * vi + c[2];
+		q1i = q1r * vi + q1i * vr + c[3];
+		q1r = a;
+		a = q2r * vr - q2i * vi + c[4];
+		q2i = q2r * vi + q2i * vr + c[5];
+		q2r = a;
+		c += 8;
+		a = p3r * vr - p3i * vi + c[6];
+		p3i = p3r * vi + p3i * vr + c[7];
+		p3r = a;
+	}
+	double pr = p3r + ((tr * q0r - ti * q0i) + (t2r * q1r - t2i * q1i) + (t3r * q2r - t3i * q2i));
+	double pi_ = p3i + ((tr * q0i + ti * q0r) + (t2r * q1i + t2i * q1r) + (t3r * q2i + t3i * q2r));
 	dd c0r = fast_two_sum(c[0], g.c0lo[2 * cell]), c0i = fast_two_sum(c[1], g.c0lo[2 * cell + 1]);
 	/* c_1 = -2 z0 c_0 + 2i/sqrt(pi), c_2 = -z0 c_1 - c_0 */
-	dd c1r = dd_scale(dd_add(dd_mul_d(c0i, y0), dd_neg(dd_mul_d(c0r, x0))), 2);
-	dd c1i = dd_add(dd_scale(dd_add(dd_mul_d(c0i, x0), dd_mul_d(c0r, y0)), -2),
+	dd c1r = dd_scale(dd_add(mul_short(c0i, y0), dd_neg(mul_short(c0r, x0))), 2);
+	dd c1i = dd_add(dd_scale(dd_add(mul_short(c0i, x0), mul_short(c0r, y0)), -2),
 		{twortpi_hi, twortpi_lo});
-	dd c2r = dd_add(dd_add(dd_mul_d(c1i, y0), dd_neg(dd_mul_d(c1r, x0))), dd_neg(c0r));
-	dd c2i = dd_add(dd_neg(dd_add(dd_mul_d(c1i, x0), dd_mul_d(c1r, y0))), dd_neg(c0i));
+	dd c2r = dd_add(dd_add(mul_short(c1i, y0), dd_neg(mul_short(c1r, x0))), dd_neg(c0r));
+	dd c2i = dd_add(dd_neg(dd_add(mul_short(c1i, x0), mul_short(c1r, y0))), dd_neg(c0i));
 	/* q = c_2 + t p, then c_1 + t q, then c_0 + t q, in double-double. */
 	dd qr = dd_add(c2r, two_sum(pr * tr, -pi_ * ti));
 	dd qi = dd_add(c2i, two_sum(pr * ti, pi_ * tr));
@@ -153,7 +180,7 @@ bool grid_taylor_dd(const grid &g, double x, double y, dd *re, dd *im)
 	}
 	/* The row on the real axis sums w - exp(-z^2); beyond x = 7,
 	 * exp(-z^2) is below 2^-60 |w| there. */
-	if (j == 0 && x < 7) {
+	if (with_exp && j == 0 && x < 7) {
 		dd er, ei;
 		int k;
 		exp_mz2_careful(x, y, &er, &ei, &k);
@@ -162,7 +189,6 @@ bool grid_taylor_dd(const grid &g, double x, double y, dd *re, dd *im)
 	}
 	*re = qr;
 	*im = qi;
-	return true;
 }
 
 } // namespace kerb

@@ -114,7 +114,7 @@ void exp_mz2_careful(double x, double y, dd *re, dd *im, int *k);
 void taylor(double x, double y, double r, double *re, double *im);
 int grid_series(const grid &g, dd x, dd y, double *re, double *im);
 int grid_taylor(const grid &g, dd x, dd y, double *re, double *im);
-bool grid_taylor_dd(const grid &g, double x, double y, dd *re, dd *im);
+void grid_taylor_dd(const grid &g, double x, double y, dd *re, dd *im, bool with_exp);
 bool near_zero(double ax, double y, double *re, double *im);
 
 /* cfrac.cc: far out. */
