@@ -42,10 +42,13 @@ template <bool with_exp>
 [[gnu::always_inline]] static inline int series(const grid &g, dd x, dd y,
 	double *re, double *im, double e_re = 0, double e_im = 0)
 {
-	int i = static_cast<int>((x.hi - g.x0) * g.scale + 0.5);
-	int j = grid_row(g, y.hi);
-	/* Both differences are exact (Sterbenz, or a zero centre). */
-	double tr = (x.hi - (g.x0 + i * g.step)) + x.lo, ti = (y.hi - j * g.step) + y.lo;
+	/* x - x0 and y in steps, exactly (a power of two apart from x0, and
+	 * x - x0 exact by Sterbenz or a zero x0), less the nearest centre's
+	 * whole number of steps, exactly. */
+	double xs = (x.hi - g.x0) * g.scale, ys = y.hi * g.scale;
+	double xr = nearest(xs), yr = nearest(ys);
+	int i = static_cast<int>(xr), j = static_cast<int>(yr);
+	double tr = (xs - xr) * g.step + x.lo, ti = (ys - yr) * g.step + y.lo;
 	int cell = g.nx * j + i;
 	int ng = g.start[cell + 1] - g.start[cell];
 	const double *c = g.coef + 8 * g.start[cell];
@@ -130,10 +133,11 @@ static inline dd mul_short(dd a, double s)
  */
 void grid_taylor_dd(const grid &g, double x, double y, dd *re, dd *im, bool with_exp)
 {
-	int i = static_cast<int>((x - g.x0) * g.scale + 0.5);
-	int j = grid_row(g, y);
-	double x0 = g.x0 + i * g.step, y0 = j * g.step;
-	double tr = x - x0, ti = y - y0;
+	double xs = (x - g.x0) * g.scale, ys = y * g.scale;
+	double xr = nearest(xs), yr = nearest(ys);
+	int i = static_cast<int>(xr), j = static_cast<int>(yr);
+	double x0 = g.x0 + xr * g.step, y0 = yr * g.step;
+	double tr = (xs - xr) * g.step, ti = (ys - yr) * g.step;
 	int cell = g.nx * j + i;
 	int ng = g.start[cell + 1] - g.start[cell];
 	const double *c = g.coef + 8 * g.start[cell];
