@@ -21,29 +21,31 @@
  * cancel to nothing: w is summed there as its Taylor series about z0
  * (zeros.cc, code 5).  Elsewhere 2 exp(-z^2) (exp.cc) is added to
  * -w(-z); codes 13, 14 and 16 are 3, 4 and 6 reflected so.  Where the
- * subtraction loses more than two bits in a part, both terms are
+ * subtraction loses nearly two bits in a part (below), both terms are
  * recomputed to about 2^-60 of their size and rounded once (reflect.cc).
  *
- * Why two bits.  A part p = a - b of the reflection errs by the errors
- * of its terms and half an ulp of p.  Against the careful terms, on
- * 300,000 points of the lower box, the two terms together erred by at
- * most 6.4e-16 of the larger, M = max(|a|, |b|) (2 exp(-z^2) by 4.6e-16
- * of M, 2 ulp of itself; the series by 4.0e-16 of |w(-z)|, which is more
- * of M where w(-z)'s part is its smaller one), so p is within
- * 6.4e-16 M/|p| + 1.1e-16 of itself.  The bound on a part, 3e-15 of
- * itself, bears M/|p| up to 4.5; from M/|p| = 4 the terms are
- * recomputed, which leaves the fast path 2.7e-15 at worst.  A threshold
- * of 5 would allow 3.3e-15: no threshold above 4 is safe.  No threshold
- * secures the norm-wise aim, 5e-16 of |w|, either (the terms alone may
- * err by 6.4e-16 of M, and M may be |w|); it holds in the tables, 4.9e-16.
- * Should either term's error grow, the 6.4e-16 is to be measured again.
- * A part below 1e-3 |w|, which the per-part bound leaves out, could be
- * spared the careful terms, but in the lower box 1 careful call in 70
- * has one: not worth the test on every call.
+ * How much cancellation the fast terms bear.  A part p = a - b of the
+ * reflection errs by the errors of its terms and half an ulp of p.
+ * Against the careful terms, on 10^7 points of the lower box, the two
+ * terms together erred by at most 7.5e-16 of the larger,
+ * M = max(|a|, |b|) (2 exp(-z^2) by 5.2e-16 of M, about 2 ulp of itself;
+ * the series by 5.5e-16 of |w(-z)|, which is more of M where w(-z)'s
+ * part is its smaller one), so p is within 7.5e-16 M/|p| + 1.1e-16 of
+ * itself.  The bound on a part, 3e-15 of itself, bears M/|p| up to 3.85:
+ * from M/|p| = 3.7 (a little under two bits lost) the terms are
+ * recomputed, which leaves the fast path 2.9e-15 at worst.  Two bits
+ * (4) would allow 3.1e-15 where the worst of both errors met; no larger
+ * threshold is safe.  None secures the norm-wise aim, 5e-16 of |w|,
+ * either (the terms alone may err by 7.5e-16 of M, and M may be |w|);
+ * the tables meet it, 4.9e-16.  A part below 1e-3 |w|, which the
+ * per-part bound leaves out, could be spared the careful terms, but in
+ * the lower box 1 careful call in 70 has one: not worth a test on every
+ * call.  Should either term's error grow, the 7.5e-16 is to be measured
+ * again.
  *
  * Error bound, measured against 50-digit tables of 124,947 points on
  * every target: 4.9e-16 relative to |w|, median 2.4e-17; each part,
- * where it is at least 1e-3 |w| and normal, within 1.1e-15 of itself.
+ * where it is at least 1e-3 |w| and normal, within 1.0e-15 of itself.
  *
  * The error-free products need correctly rounded double arithmetic: on
  * x86 the library is compiled for SSE2, and contraction into fused
@@ -63,6 +65,15 @@ int faddeeva_algorithm;
 int faddeeva_nofterms;
 
 namespace kerb {
+
+/* True where the reflection's a - b = d has cancelled so far that the
+ * fast terms' errors could exceed the bound on d (see above). */
+static inline bool reflection_cancels(double a, double b, double d)
+{
+	double fa = std::fabs(a), fb = std::fabs(b);
+	return std::fabs(d) < 0.27 * (fa > fb ? fa : fb)
+		&& std::isfinite(a) && std::isfinite(b);
+}
 
 /* w(x + iy) for x >= 0, y >= 0, both finite and given as double-double. */
 void upper(dd x, dd y, double *re, double *im)
@@ -144,7 +155,7 @@ static void lower_box(double x, double y, double *re, double *im)
 	ei *= f;
 	*re = er - ur;
 	*im = ei - ui;
-	if (cancels(er, ur, *re) || cancels(ei, ui, *im))
+	if (reflection_cancels(er, ur, *re) || reflection_cancels(ei, ui, *im))
 		reflect_careful(x, y, re, im);
 }
 
@@ -190,7 +201,7 @@ static void w_finite(double x, double y, double *re, double *im)
 		}
 		*re = er - ur;
 		*im = ei - ui;
-		if (cancels(er, ur, *re) || cancels(ei, ui, *im))
+		if (reflection_cancels(er, ur, *re) || reflection_cancels(ei, ui, *im))
 			reflect_careful(x, y, re, im);
 		return;
 	} else {
