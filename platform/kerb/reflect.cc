@@ -4,17 +4,18 @@
  *
  * Method.  In the lower half-plane w(z) = 2 exp(-z^2) - w(-z).  Along the
  * curves where Re w or Im w vanishes the subtraction cancels in that
- * part; where it loses more than two bits in double, both terms are
- * recomputed to about 2^-60 of their size and the difference is rounded
- * once: w(-z) by the grid series in double-double (the low part of c_0
- * from the table, c_1 and c_2 from it by the recurrence; on the real
- * axis's row exp(-z^2) added in double-double) or by the continued
+ * part; where it cancels 3.7-fold or more in double (w_of_z.cc says
+ * why there), both terms are recomputed to about 2^-60 of their size and
+ * the difference is rounded once: w(-z) by the grid series in
+ * double-double (the low part of c_0 from the table, c_1 and c_2 from it
+ * by the recurrence; on the box grid's row along the real axis the
+ * series of w - exp(-z^2), and w(z) = exp(-z^2) - that) or by the continued
  * fraction with its last division in double-double (beyond
  * 2^27 its first level, i / (sqrt(pi) (z - 1/(2z)))); 2 exp(-z^2) by
  * exp_mz2_careful.
  *
  * Error bound: each part within 2^-60 of the larger term, so a part that
- * keeps a quarter of it keeps 2^-58 of itself.
+ * keeps 1/3.7 of it keeps 2^-58 of itself.
  */
 #include <cmath>
 #include <cstdint>
