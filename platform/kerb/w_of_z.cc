@@ -155,7 +155,9 @@ static void lower_box(double x, double y, double *re, double *im)
 	ei *= f;
 	*re = er - ur;
 	*im = ei - ui;
-	if (reflection_cancels(er, ur, *re) || reflection_cancels(ei, ui, *im))
+	/* Within the box every term is finite: one branch, seldom taken. */
+	double a = std::fabs(er), b = std::fabs(ur), c = std::fabs(ei), d = std::fabs(ui);
+	if ((std::fabs(*re) < 0.27 * (a > b ? a : b)) | (std::fabs(*im) < 0.27 * (c > d ? c : d)))
 		reflect_careful(x, y, re, im);
 }
 
