@@ -125,7 +125,27 @@ void taylor(double x, double y, double r, double *re, double *im);
 int grid_series(const grid &g, dd x, dd y, double *re, double *im);
 int grid_taylor(const grid &g, dd x, dd y, double *re, double *im);
 void grid_taylor_dd(const grid &g, double x, double y, dd *re, dd *im, bool with_exp);
-bool near_zero(double ax, double y, double *re, double *im);
+void zero_series(int z, double ax, double y, double *re, double *im);
+
+/*
+ * The zero of w whose disc |z - z0| < 0.3/|z0| holds ax + iy (ax, -y <
+ * 8.125), or -1.  The zeros lie where the phase of exp(-z^2), -2xy, meets
+ * that of w(-z): the k-th (from 0) at x |y| / pi = k + 7/8 to within
+ * 0.02, and over its disc x |y| varies by |z0| 0.3/|z0| = 0.3, so that
+ * x |y| / pi + 1/8 stays within 0.11 of k + 1 (checked on all 14).  The
+ * nearest whole number of it names the one zero whose disc can hold z:
+ * one test instead of a search, inline, and no branch on where z lies.
+ */
+inline int near_zero(double ax, double y)
+{
+	/* The product is far below the range of int. */
+	int z = static_cast<int>(ax * -y * rpi_hi + 0.625) - 1;
+	z = z < 0 ? 0 : z > nzeros - 1 ? nzeros - 1 : z;
+	const zero &z0 = w_zeros[z];
+	double tx = ax - z0.x.hi, ty = y - z0.y.hi;
+	double r2 = z0.x.hi * z0.x.hi + z0.y.hi * z0.y.hi;
+	return (tx * tx + ty * ty) * r2 < 0.09 ? z : -1;
+}
 
 /* cfrac.cc: far out. */
 void recip_isqrtpi(dd a, dd b, double *re, double *im);

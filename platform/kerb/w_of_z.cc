@@ -139,7 +139,9 @@ static void lower_box(double x, double y, double *re, double *im)
 	}
 	double er, ei, ur, ui;
 	exp_mz2_small({x, 0}, {y, 0}, &er, &ei);
-	if (near_zero(ax, y, re, im)) {
+	int zero = near_zero(ax, y);
+	if (zero >= 0) {
+		zero_series(zero, ax, y, re, im);
 		if (std::signbit(x))
 			*im = -*im;
 		return;

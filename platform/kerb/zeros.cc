@@ -22,7 +22,7 @@
 
 namespace kerb {
 
-/* The series of near_zero in double-double, the terms up to t^(n+1). */
+/* The series of zero_series in double-double, the terms up to t^(n+1). */
 static void zero_series_careful(const zero &z0, dd t_re, dd t_im, int n, double *re, double *im)
 {
 	dd pr = t_re, pi_ = t_im;
@@ -51,27 +51,14 @@ static void zero_series_careful(const zero &z0, dd t_re, dd t_im, int n, double 
  * Near a zero z0 the reflection 2 exp(-z^2) - w(-z) cancels; there w is
  * summed as its Taylor series about z0 instead: w(z0) = 0,
  * w'(z0) = 2i/sqrt(pi), and the coefficients from c_2 on are mkgrid's.
- * Within 0.3/|z0| of the zero the terms fall by 0.6 or more each, and
- * the offset z - z0 is exact in double-double.  Returns false away from
- * every zero.
- *
- * The zeros lie where the phase of exp(-z^2), -2xy, meets that of
- * w(-z): the k-th (from 0) at x |y| / pi = k + 7/8 to within 0.02, and
- * over its disc x |y| varies by |z0| 0.3 / |z0| = 0.3, so that
- * x |y| / pi + 1/8 stays within 0.11 of k + 1 (checked on all 14).  The
- * nearest whole number of it names the one zero whose disc can hold z:
- * one test instead of a search, and no branch on where z lies.
+ * Within 0.3/|z0| of the zero (near_zero in internal.h finds it) the
+ * terms fall by 0.6 or more each, and the offset z - z0 is exact in
+ * double-double.
  */
-bool near_zero(double ax, double y, double *re, double *im)
+void zero_series(int z, double ax, double y, double *re, double *im)
 {
-	/* ax, -y < 8.125: the product is far below the range of int. */
-	int z = static_cast<int>(ax * -y * rpi_hi + 0.625) - 1;
-	z = z < 0 ? 0 : z > nzeros - 1 ? nzeros - 1 : z;
 	const zero &z0 = w_zeros[z];
 	double tx = ax - z0.x.hi, ty = y - z0.y.hi;
-	double r2 = z0.x.hi * z0.x.hi + z0.y.hi * z0.y.hi;
-	if ((tx * tx + ty * ty) * r2 >= 0.09)
-		return false;
 	/* t = z - z0 = (tx + tl) + i (ty + tyl), exactly. */
 	dd t_re = fast_two_sum(tx, -z0.x.lo), t_im = fast_two_sum(ty, -z0.y.lo);
 	double a = t_re.hi, b = t_im.hi;
@@ -96,7 +83,6 @@ bool near_zero(double ax, double y, double *re, double *im)
 	 * in it; the sum is then repeated in double-double. */
 	if (cancels(lr.hi, sr, *re) || cancels(li.hi, si, *im))
 		zero_series_careful(z0, t_re, t_im, n + 3, re, im);
-	return true;
 }
 
 } // namespace kerb
