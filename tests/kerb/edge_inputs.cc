@@ -107,6 +107,36 @@ TEST(WOfZSpecial, CountersNameTheMethod)
 	}
 }
 
+TEST(WOfZSpecial, GridCellsMeetHalfwayBetweenCentres)
+{
+	/* Halfway between two centres either cell serves, and just off it
+	 * the two neighbours do: w must not jump there.  The box grid's
+	 * centres lie at multiples of 1/4, the wing grid's at 8 + multiples
+	 * of 1/2; both half-planes, the lower through the reflection. */
+	const struct {
+		double x0, step, xmax, ymax;
+	} grids[] = {{0, 0.25, 8, 8}, {8, 0.5, 40, 10}};
+	const double off = 0x1p-30;
+	for (const auto &g : grids)
+		for (double x = g.x0 + g.step / 2; x < g.xmax; x += 3 * g.step)
+			for (double y = g.step / 2; y < g.ymax; y += 5 * g.step)
+				for (double sy : {1.0, -1.0}) {
+					if (sy < 0 && (y > 6 || x > 8))
+						continue;
+					W mid = w(x, sy * y);
+					for (double dx : {-off, off})
+						for (double dy : {-off, off}) {
+							W n = w(x + dx, sy * (y + dy));
+							double scale = std::hypot(mid.re, mid.im);
+							/* |w'| <= 2 |z w| + 2/sqrt(pi): the step moves w
+							 * by that times 1.5e-9 at most. */
+							double move = (2 * std::hypot(x, y) * scale + 1.2) * 1.5e-9;
+							EXPECT_NEAR(n.re, mid.re, move + 1e-15 * scale) << x << " " << sy * y;
+							EXPECT_NEAR(n.im, mid.im, move + 1e-15 * scale) << x << " " << sy * y;
+						}
+				}
+}
+
 TEST(WOfZSpecial, EachZeroIsSummedAboutItself)
 {
 	/* The 14 zeros of w nearest the origin with x > 0, to 4 digits. */
