@@ -119,10 +119,11 @@ void upper(dd x, dd y, double *re, double *im)
 /*
  * The lower box |x|, -y < 8.125, where users evaluate w most below the
  * axis: w(z) = 2 exp(-z^2) - w(-z) with w(-z) from the box grid at
- * (|x|, -y).  The exponential is started first: it does not depend on
- * the series, and the two overlap.  On the grid's row on the real axis
- * the series is that of w - exp(-z^2), and w(z) = exp(-z^2) - that, one
- * exponential instead of two.
+ * (|x|, -y).  The exponential is started first, before the test for a
+ * zero's disc and the series, which do not wait for it, so that they
+ * overlap as far as the processor's window reaches.  On the grid's row
+ * on the real axis the series sums f = w - exp(-z^2), and
+ * w(z) = exp(-z^2) - f(-z) (exp(-z^2) is even): one exponential, not two.
  */
 static void lower_box(double x, double y, double *re, double *im)
 {
