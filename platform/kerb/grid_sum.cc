@@ -28,18 +28,6 @@
 namespace kerb {
 
 /*
- * w(z0 + t) as its Taylor series about the nearest centre z0 of grid g,
- * |Re t|, |Im t| <= step/2, for x, y >= 0 within the grid; on the real
- * axis's row (grid_row 0) w - exp(-z^2), to which the caller adds
- * exp(-z^2), so that it can start the exponential before the series and
- * the two overlap.  The series is split by the power of t modulo 4 into
- * four Horner chains in t^4, which run side by side; the sum is formed
- * small terms first and added to w(z0) last.  On the axes the centres
- * lie on the axis, so a part that vanishes there (Re w for large x, Im w
- * on x = 0) is summed from terms that vanish with it and keeps its own
- * relative accuracy.  Returns the number of terms.
- */
-/*
  * A complex number as a pair of doubles, which the compiler may keep in
  * one vector register (SSE2 on x86; elsewhere it is two doubles): each
  * part is formed by the same products and sums in the same order as in
@@ -62,6 +50,18 @@ static inline pair load_pair(const double *p)
 	return p * tt + __builtin_shufflevector(p, p, 1, 0) * ts;
 }
 
+/*
+ * w(z0 + t) as its Taylor series about the nearest centre z0 of grid g,
+ * |Re t|, |Im t| <= step/2, for x, y >= 0 within the grid; on the real
+ * axis's row (grid_row 0) w - exp(-z^2), to which the caller adds
+ * exp(-z^2), so that it can start the exponential before the series and
+ * the two overlap.  The series is split by the power of t modulo 4 into
+ * four Horner chains in t^4, which run side by side; the sum is formed
+ * small terms first and added to w(z0) last.  On the axes the centres
+ * lie on the axis, so a part that vanishes there (Re w for large x, Im w
+ * on x = 0) is summed from terms that vanish with it and keeps its own
+ * relative accuracy.  Returns the number of terms.
+ */
 template <bool with_exp>
 [[gnu::always_inline]] static inline int series(const grid &g, dd x, dd y,
 	double *re, double *im, double e_re = 0, double e_im = 0)
