@@ -27,108 +27,166 @@
 
 namespace kerb {
 
-/* ilogb(v) for a normal v > 0, from its bits, without a call. */
-static inline int exponent_of(double v)
+/*
+ * A complex number as a pair of doubles, which the compiler may keep in
+ * one vector register (SSE2 on x86; elsewhere it is two doubles): each
+ * part is formed by the same products and sums in the same order as in
+ * scalar code, so the results are the same to the bit, in fewer
+ * instructions where the pair is one register.
+ */
+typedef double pair __attribute__((vector_size(16)));
+
+static inline pair load_pair(const double *p)
 {
-	uint64_t b;
-	std::memcpy(&b, &v, sizeof b);
-	return static_cast<int>(b >> 52 & 0x7ff) - 1023;
+	pair v;
+	std::memcpy(&v, p, sizeof v);
+	return v;
+}
+
+/* p t, t = (tr, ti) given as tt = (tr, tr) and ts = (-ti, ti):
+ * (pr tr - pi ti, pi tr + pr ti). */
+[[gnu::always_inline]] static inline pair times(pair p, pair tt, pair ts)
+{
+	return p * tt + __builtin_shufflevector(p, p, 1, 0) * ts;
 }
 
 /*
  * w(z0 + t) as its Taylor series about the nearest centre z0 of grid g,
- * |Re t|, |Im t| <= step/2, for x, y >= 0 within the grid.  The series is
- * split by the power of t modulo 4 into four Horner chains in t^4, which
- * run side by side; the sum is formed small terms first and added to
- * w(z0) last.  On the axes the centres lie on the axis, so a part that
- * vanishes there (Re w for large x, Im w on x = 0) is summed from terms
- * that vanish with it and keeps its own relative accuracy.
+ * |Re t|, |Im t| <= step/2, for x, y >= 0 within the grid; on the real
+ * axis's row (grid_row 0) w - exp(-z^2), to which the caller adds
+ * exp(-z^2), so that it can start the exponential before the series and
+ * the two overlap.  The series is split by the power of t modulo 4 into
+ * four Horner chains in t^4, which run side by side; the sum is formed
+ * small terms first and added to w(z0) last.  On the axes the centres
+ * lie on the axis, so a part that vanishes there (Re w for large x, Im w
+ * on x = 0) is summed from terms that vanish with it and keeps its own
+ * relative accuracy.  Returns the number of terms.
  */
-int grid_taylor(const grid &g, dd x, dd y, double *re, double *im)
+template <bool with_exp>
+[[gnu::always_inline]] static inline int series(const grid &g, dd x, dd y,
+	double *re, double *im, double e_re = 0, double e_im = 0)
 {
-	int i = static_cast<int>((x.hi - g.x0) * g.scale + 0.5);
-	int j = static_cast<int>(y.hi * g.scale + 0.5);
-	/* Both differences are exact (Sterbenz, or a zero centre). */
-	double tr = (x.hi - (g.x0 + i * g.step)) + x.lo, ti = (y.hi - j * g.step) + y.lo;
+	/* x - x0 and y in steps, exactly (a power of two apart from x0, and
+	 * x - x0 exact by Sterbenz or a zero x0), less the nearest centre's
+	 * whole number of steps, exactly. */
+	double xs = (x.hi - g.x0) * g.scale, ys = y.hi * g.scale;
+	double xr = nearest(xs), yr = nearest(ys);
+	int i = static_cast<int>(xr), j = static_cast<int>(yr);
+	double tr = (xs - xr) * g.step + x.lo, ti = (ys - yr) * g.step + y.lo;
 	int cell = g.nx * j + i;
 	int ng = g.start[cell + 1] - g.start[cell];
 	const double *c = g.coef + 8 * g.start[cell];
 	double t2r = tr * tr - ti * ti, t2i = 2 * tr * ti;
 	double vr = t2r * t2r - t2i * t2i, vi = 2 * t2r * t2i;
 	double t3r = t2r * tr - t2i * ti, t3i = t2r * ti + t2i * tr;
-	double p0r = c[0], p0i = c[1], p1r = c[2], p1i = c[3];
-	double p2r = c[4], p2i = c[5], p3r = c[6], p3i = c[7];
+	pair vv = {vr, vr}, vs = {-vi, vi};
+	pair p0 = load_pair(c), p1 = load_pair(c + 2), p2 = load_pair(c + 4), p3 = load_pair(c + 6);
 	for (int k = 1; k < ng; k++) {
 		c += 8;
-		double a = p0r * vr - p0i * vi + c[0];
-		p0i = p0r * vi + p0i * vr + c[1];
-		p0r = a;
-		a = p1r * vr - p1i * vi + c[2];
-		p1i = p1r * vi + p1i * vr + c[3];
-		p1r = a;
-		a = p2r * vr - p2i * vi + c[4];
-		p2i = p2r * vi + p2i * vr + c[5];
-		p2r = a;
-		a = p3r * vr - p3i * vi + c[6];
-		p3i = p3r * vi + p3i * vr + c[7];
-		p3r = a;
+		p0 = times(p0, vv, vs) + load_pair(c);
+		p1 = times(p1, vv, vs) + load_pair(c + 2);
+		p2 = times(p2, vv, vs) + load_pair(c + 4);
+		p3 = times(p3, vv, vs) + load_pair(c + 6);
 	}
 	/* s = t p1 + t^2 p2 + t^3 p3: three products side by side, t^3
 	 * formed while the chains run, rather than Horner's serial steps. */
-	double sr = (tr * p1r - ti * p1i) + (t2r * p2r - t2i * p2i) + (t3r * p3r - t3i * p3i);
-	double si = (tr * p1i + ti * p1r) + (t2r * p2i + t2i * p2r) + (t3r * p3i + t3i * p3r);
-	/* The row on the real axis sums w - exp(-z^2); exp(-z^2) is added
-	 * unless it is below 2^-60 of Re w ~ y / (sqrt(pi) x^2), that is
-	 * unless x^2 - y^2 > 41.6 + ln(sqrt(pi) x^2) - ln y, which for
-	 * x < 40.25 holds where x^2 - y^2 > 50 - ln 2 ilogb(y) (with y = 0 or
-	 * tiny it is always added). */
-	if (j == 0 && (y.hi < 0x1p-1000
+	pair s = times(p1, pair{tr, tr}, pair{-ti, ti}) + times(p2, pair{t2r, t2r}, pair{-t2i, t2i})
+		+ times(p3, pair{t3r, t3r}, pair{-t3i, t3i});
+	/* exp(-z^2), if the caller adds it, joins w(z0) before the small
+	 * terms do. */
+	if (with_exp)
+		p0 += pair{e_re, e_im};
+	*re = p0[0] + s[0];
+	*im = p0[1] + s[1];
+	return 4 * ng;
+}
+
+int grid_series(const grid &g, dd x, dd y, double *re, double *im)
+{
+	return series<false>(g, x, y, re, im);
+}
+
+/*
+ * w by grid_series, exp(-z^2) added on the real axis's row unless it is
+ * below 2^-60 of Re w ~ y / (sqrt(pi) x^2), that is unless x^2 - y^2 >
+ * 41.6 + ln(sqrt(pi) x^2) - ln y, which for x < 40.25 holds where
+ * x^2 - y^2 > 50 - ln 2 ilogb(y) (with y = 0 or tiny it is always added).
+ * The exponential is started first: it does not wait for the series.
+ */
+int grid_taylor(const grid &g, dd x, dd y, double *re, double *im)
+{
+	if (grid_row(g, y.hi) == 0 && (y.hi < 0x1p-1000
 		|| (x.hi - y.hi) * (x.hi + y.hi) < 50 - 0.6931 * exponent_of(y.hi))) {
 		double er, ei;
 		exp_mz2_small(x, y, &er, &ei);
-		p0r += er;
-		p0i += ei;
+		return series<true>(g, x, y, re, im, er, ei);
 	}
-	*re = p0r + sr;
-	*im = p0i + si;
-	return 4 * ng;
+	return series<false>(g, x, y, re, im);
+}
+
+/* a times s, s of at most 26 significant bits (a grid centre's part),
+ * to about 2^-78 of itself: a's head split in halves of 26 bits
+ * (Veltkamp), each product by s exact; cheaper than a general exact
+ * product, and the split is shared by the products by x0 and y0. */
+static inline dd mul_short(dd a, double s)
+{
+	constexpr double split = 0x1p27 + 1;
+	double ca = split * a.hi;
+	double ah = ca - (ca - a.hi), al = a.hi - ah;
+	return fast_two_sum(ah * s, al * s + a.lo * s);
 }
 
 /*
  * The series of grid_taylor to about 2^-60 of |w|: c_0 in double-double
- * from the table, c_1 and c_2 from it by the recurrence in double-double,
- * and the terms from t^3 on, each below 2^-7 |w| in the cells that the
- * careful reflection visits, in double; on the real axis's row
- * exp(-z^2) in double-double.  Returns true (the careful reflection asks
- * only within the grid).
+ * from the table, c_1 and c_2 from it by the recurrence in double-double
+ * (the products by the centre's parts, which are short, exact), and the
+ * terms from t^3 on, each below 2^-7 |w| in the cells that the careful
+ * reflection visits, in double, by the four chains in t^4 of
+ * grid_series; on the real axis's row exp(-z^2) in double-double if
+ * with_exp asks for it (the reflection there needs the series alone).
  */
-bool grid_taylor_dd(const grid &g, double x, double y, dd *re, dd *im)
+void grid_taylor_dd(const grid &g, double x, double y, dd *re, dd *im, bool with_exp)
 {
-	int i = static_cast<int>((x - g.x0) * g.scale + 0.5);
-	int j = static_cast<int>(y * g.scale + 0.5);
-	double x0 = g.x0 + i * g.step, y0 = j * g.step;
-	double tr = x - x0, ti = y - y0;
+	double xs = (x - g.x0) * g.scale, ys = y * g.scale;
+	double xr = nearest(xs), yr = nearest(ys);
+	int i = static_cast<int>(xr), j = static_cast<int>(yr);
+	double x0 = g.x0 + xr * g.step, y0 = yr * g.step;
+	double tr = (xs - xr) * g.step, ti = (ys - yr) * g.step;
 	int cell = g.nx * j + i;
+	int ng = g.start[cell + 1] - g.start[cell];
 	const double *c = g.coef + 8 * g.start[cell];
-	const double *end = g.coef + 8 * g.start[cell + 1];
-	/* Horner over c_n, n >= 3: groups highest first, c_4g+3 first. */
-	double pr = 0, pi_ = 0;
-	for (; c < end; c += 8)
-		for (int m = 3; m >= 0; m--) {
-			if (c + 8 == end && m < 3)
-				break;
-			double a = pr * tr - pi_ * ti + c[2 * m];
-			pi_ = pr * ti + pi_ * tr + c[2 * m + 1];
-			pr = a;
-		}
-	c = end - 8;
+	/* sum_{n >= 3} c_n t^(n-3) = P3 + t Q0 + t^2 Q1 + t^3 Q2, where P3
+	 * sums c_(4k+3) v^k and Q_m sums c_(4k+m) v^(k-1) from k = 1, v = t^4:
+	 * four chains of ng - 1 steps rather than one of 4 ng - 4. */
+	double t2r = tr * tr - ti * ti, t2i = 2 * tr * ti;
+	double vr = t2r * t2r - t2i * t2i, vi = 2 * t2r * t2i;
+	double t3r = t2r * tr - t2i * ti, t3i = t2r * ti + t2i * tr;
+	double q0r = 0, q0i = 0, q1r = 0, q1i = 0, q2r = 0, q2i = 0;
+	double p3r = c[6], p3i = c[7];
+	for (int k = 1; k < ng; k++) {
+		double a = q0r * vr - q0i * vi + c[0];
+		q0i = q0r * vi + q0i * vr + c[1];
+		q0r = a;
+		a = q1r * vr - q1i * vi + c[2];
+		q1i = q1r * vi + q1i * vr + c[3];
+		q1r = a;
+		a = q2r * vr - q2i * vi + c[4];
+		q2i = q2r * vi + q2i * vr + c[5];
+		q2r = a;
+		c += 8;
+		a = p3r * vr - p3i * vi + c[6];
+		p3i = p3r * vi + p3i * vr + c[7];
+		p3r = a;
+	}
+	double pr = p3r + ((tr * q0r - ti * q0i) + (t2r * q1r - t2i * q1i) + (t3r * q2r - t3i * q2i));
+	double pi_ = p3i + ((tr * q0i + ti * q0r) + (t2r * q1i + t2i * q1r) + (t3r * q2i + t3i * q2r));
 	dd c0r = fast_two_sum(c[0], g.c0lo[2 * cell]), c0i = fast_two_sum(c[1], g.c0lo[2 * cell + 1]);
 	/* c_1 = -2 z0 c_0 + 2i/sqrt(pi), c_2 = -z0 c_1 - c_0 */
-	dd c1r = dd_scale(dd_add(dd_mul_d(c0i, y0), dd_neg(dd_mul_d(c0r, x0))), 2);
-	dd c1i = dd_add(dd_scale(dd_add(dd_mul_d(c0i, x0), dd_mul_d(c0r, y0)), -2),
+	dd c1r = dd_scale(dd_add(mul_short(c0i, y0), dd_neg(mul_short(c0r, x0))), 2);
+	dd c1i = dd_add(dd_scale(dd_add(mul_short(c0i, x0), mul_short(c0r, y0)), -2),
 		{twortpi_hi, twortpi_lo});
-	dd c2r = dd_add(dd_add(dd_mul_d(c1i, y0), dd_neg(dd_mul_d(c1r, x0))), dd_neg(c0r));
-	dd c2i = dd_add(dd_neg(dd_add(dd_mul_d(c1i, x0), dd_mul_d(c1r, y0))), dd_neg(c0i));
+	dd c2r = dd_add(dd_add(mul_short(c1i, y0), dd_neg(mul_short(c1r, x0))), dd_neg(c0r));
+	dd c2i = dd_add(dd_neg(dd_add(mul_short(c1i, x0), mul_short(c1r, y0))), dd_neg(c0i));
 	/* q = c_2 + t p, then c_1 + t q, then c_0 + t q, in double-double. */
 	dd qr = dd_add(c2r, two_sum(pr * tr, -pi_ * ti));
 	dd qi = dd_add(c2i, two_sum(pr * ti, pi_ * tr));
@@ -140,7 +198,7 @@ bool grid_taylor_dd(const grid &g, double x, double y, dd *re, dd *im)
 	}
 	/* The row on the real axis sums w - exp(-z^2); beyond x = 7,
 	 * exp(-z^2) is below 2^-60 |w| there. */
-	if (j == 0 && x < 7) {
+	if (with_exp && j == 0 && x < 7) {
 		dd er, ei;
 		int k;
 		exp_mz2_careful(x, y, &er, &ei, &k);
@@ -149,7 +207,6 @@ bool grid_taylor_dd(const grid &g, double x, double y, dd *re, dd *im)
 	}
 	*re = qr;
 	*im = qi;
-	return true;
 }
 
 } // namespace kerb

@@ -10,9 +10,15 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "dd.h"
 #include "tables.h"
+
+/* Hidden from the users and known so to the compiler, which may then
+ * inline and call within the library directly (with -fPIC it must
+ * otherwise assume that a user might interpose each function). */
+#pragma GCC visibility push(hidden)
 
 namespace kerb {
 
@@ -79,6 +85,32 @@ inline bool cancels(double a, double b, double d)
 		&& std::isfinite(a) && std::isfinite(b);
 }
 
+/* ilogb(v) for a normal v > 0, from its bits, without a call; -1023
+ * for 0 and the subnormals. */
+inline int exponent_of(double v)
+{
+	uint64_t b;
+	std::memcpy(&b, &v, sizeof b);
+	return static_cast<int>(b >> 52 & 0x7ff) - 1023;
+}
+
+/* v rounded to the nearest whole number (ties to even), |v| < 2^51: by
+ * the addition and subtraction of 1.5 2^52, shorter on the way to the
+ * offset from a grid's centre than a conversion to int and back. */
+inline double nearest(double v)
+{
+	return (v + 0x1.8p52) - 0x1.8p52;
+}
+
+/* The row of grid g whose centres lie nearest to y >= 0 (row 0 on the
+ * real axis sums w - exp(-z^2)), as the series finds it: a y halfway
+ * between two rows, whose offset is half a step either way, takes the
+ * even one. */
+inline int grid_row(const grid &g, double y)
+{
+	return static_cast<int>(nearest(y * g.scale));
+}
+
 /* exp.cc: exp(-z^2) and its argument reduction. */
 double exp_split(dd a, int *k);
 void cos_sin_dd(dd v, double *c, double *s);
@@ -90,9 +122,30 @@ void exp_mz2_careful(double x, double y, dd *re, dd *im, int *k);
 
 /* taylor.cc, grid_sum.cc, zeros.cc: the series. */
 void taylor(double x, double y, double r, double *re, double *im);
+int grid_series(const grid &g, dd x, dd y, double *re, double *im);
 int grid_taylor(const grid &g, dd x, dd y, double *re, double *im);
-bool grid_taylor_dd(const grid &g, double x, double y, dd *re, dd *im);
-bool near_zero(double ax, double y, double *re, double *im);
+void grid_taylor_dd(const grid &g, double x, double y, dd *re, dd *im, bool with_exp);
+void zero_series(int z, double ax, double y, double *re, double *im);
+
+/*
+ * The zero of w whose disc |z - z0| < 0.3/|z0| holds ax + iy (ax, -y <
+ * 8.125), or -1.  The zeros lie where the phase of exp(-z^2), -2xy, meets
+ * that of w(-z): the k-th (from 0) at x |y| / pi = k + 7/8 to within
+ * 0.02, and over its disc x |y| varies by |z0| 0.3/|z0| = 0.3, so that
+ * x |y| / pi + 1/8 stays within 0.11 of k + 1 (checked on all 14).  The
+ * nearest whole number of it names the one zero whose disc can hold z:
+ * one test instead of a search, inline, and no branch on where z lies.
+ */
+inline int near_zero(double ax, double y)
+{
+	/* The product is far below the range of int. */
+	int z = static_cast<int>(ax * -y * rpi_hi + 0.625) - 1;
+	z = z < 0 ? 0 : z > nzeros - 1 ? nzeros - 1 : z;
+	const zero &z0 = w_zeros[z];
+	double tx = ax - z0.x.hi, ty = y - z0.y.hi;
+	double r2 = z0.x.hi * z0.x.hi + z0.y.hi * z0.y.hi;
+	return (tx * tx + ty * ty) * r2 < 0.09 ? z : -1;
+}
 
 /* cfrac.cc: far out. */
 void recip_isqrtpi(dd a, dd b, double *re, double *im);
@@ -107,5 +160,7 @@ void reflect_careful(double x, double y, double *re, double *im);
 void upper(dd x, dd y, double *re, double *im);
 
 } // namespace kerb
+
+#pragma GCC visibility pop
 
 #endif

@@ -4,20 +4,22 @@
  *
  * Method.  In the lower half-plane w(z) = 2 exp(-z^2) - w(-z).  Along the
  * curves where Re w or Im w vanishes the subtraction cancels in that
- * part; where it loses more than two bits in double, both terms are
- * recomputed to about 2^-60 of their size and the difference is rounded
- * once: w(-z) by the grid series in double-double (the low part of c_0
- * from the table, c_1 and c_2 from it by the recurrence; on the real
- * axis's row exp(-z^2) added in double-double) or by the continued
+ * part; where it cancels 3.7-fold or more in double (w_of_z.cc says
+ * why there), both terms are recomputed to about 2^-60 of their size and
+ * the difference is rounded once: w(-z) by the grid series in
+ * double-double (the low part of c_0 from the table, c_1 and c_2 from it
+ * by the recurrence; on the box grid's row along the real axis the
+ * series of w - exp(-z^2), and w(z) = exp(-z^2) - that) or by the continued
  * fraction with its last division in double-double (beyond
  * 2^27 its first level, i / (sqrt(pi) (z - 1/(2z)))); 2 exp(-z^2) by
  * exp_mz2_careful.
  *
  * Error bound: each part within 2^-60 of the larger term, so a part that
- * keeps a quarter of it keeps 2^-58 of itself.
+ * keeps 1/3.7 of it keeps 2^-58 of itself.
  */
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "kerb.h"
 #include "internal.h"
@@ -46,11 +48,14 @@ static void upper_careful(double x, double y, dd *re, dd *im)
 			recip_isqrtpi_dd({x, 0}, {y, 0}, re, im);
 		return;
 	}
-	if (x < box_end && y < box_end && grid_taylor_dd(box_grid, x, y, re, im))
+	if (x < box_end && y < box_end) {
+		grid_taylor_dd(box_grid, x, y, re, im, true);
 		return;
-	if (x >= wing_xmin && x < wing_xmax && y < wing_ymax
-		&& grid_taylor_dd(wing_grid, x, y, re, im))
+	}
+	if (x >= wing_xmin && x < wing_xmax && y < wing_ymax) {
+		grid_taylor_dd(wing_grid, x, y, re, im, true);
 		return;
+	}
 	/* Outside both grids r >= 8. */
 	double r = std::sqrt(x * x + y * y);
 	/* The levels below the last cost 2^-53 / (2 r^2) of |w|. */
@@ -65,18 +70,38 @@ static void upper_careful(double x, double y, dd *re, dd *im)
 	}
 }
 
+/* a 2^k: a product by a power of two made from its bits where 2^k is
+ * normal (exact while the parts stay normal), not a call. */
+static dd times_pow2(dd a, int k)
+{
+	if (k < -1000 || k > 1000)
+		return dd_ldexp(a, k);
+	uint64_t b = static_cast<uint64_t>(k + 1023) << 52;
+	double p;
+	std::memcpy(&p, &b, sizeof p);
+	return dd_scale(a, p);
+}
+
 /* w(z) = 2 exp(-z^2) - w(-z) for y < 0, each term to about 2^-60 of
- * itself, rounded once. */
+ * itself, rounded once.  On the box grid's row on the real axis the
+ * series is that of w - exp(-z^2): w(z) = exp(-z^2) - that, one careful
+ * exponential instead of two. */
 void reflect_careful(double x, double y, double *re, double *im)
 {
-	dd ur, ui, er, ei;
-	upper_careful(std::fabs(x), -y, &ur, &ui);
-	if (!std::signbit(x))
-		ui = dd_neg(ui);
+	double ax = std::fabs(x), ay = -y;
+	dd er, ei, ur, ui;
 	int k;
 	exp_mz2_careful(x, y, &er, &ei, &k);
-	dd r = dd_add(dd_ldexp(er, k), dd_neg(ur));
-	dd i = dd_add(dd_ldexp(ei, k), dd_neg(ui));
+	if (ax < box_end && ay < box_end && grid_row(box_grid, ay) == 0) {
+		grid_taylor_dd(box_grid, ax, ay, &ur, &ui, false);
+		k--;
+	} else {
+		upper_careful(ax, ay, &ur, &ui);
+	}
+	if (!std::signbit(x))
+		ui = dd_neg(ui);
+	dd r = dd_add(times_pow2(er, k), dd_neg(ur));
+	dd i = dd_add(times_pow2(ei, k), dd_neg(ui));
 	*re = r.hi + r.lo;
 	*im = i.hi + i.lo;
 }

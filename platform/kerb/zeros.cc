@@ -22,7 +22,7 @@
 
 namespace kerb {
 
-/* The series of near_zero in double-double, the terms up to t^(n+1). */
+/* The series of zero_series in double-double, the terms up to t^(n+1). */
 static void zero_series_careful(const zero &z0, dd t_re, dd t_im, int n, double *re, double *im)
 {
 	dd pr = t_re, pi_ = t_im;
@@ -51,45 +51,38 @@ static void zero_series_careful(const zero &z0, dd t_re, dd t_im, int n, double 
  * Near a zero z0 the reflection 2 exp(-z^2) - w(-z) cancels; there w is
  * summed as its Taylor series about z0 instead: w(z0) = 0,
  * w'(z0) = 2i/sqrt(pi), and the coefficients from c_2 on are mkgrid's.
- * Within 0.3/|z0| of the zero the terms fall by 0.6 or more each, and
- * the offset z - z0 is exact in double-double.  Returns false away from
- * every zero.
+ * Within 0.3/|z0| of the zero (near_zero in internal.h finds it) the
+ * terms fall by 0.6 or more each, and the offset z - z0 is exact in
+ * double-double.
  */
-bool near_zero(double ax, double y, double *re, double *im)
+void zero_series(int z, double ax, double y, double *re, double *im)
 {
-	for (int z = 0; z < nzeros; z++) {
-		const zero &z0 = w_zeros[z];
-		double tx = ax - z0.x.hi, ty = y - z0.y.hi;
-		double r2 = z0.x.hi * z0.x.hi + z0.y.hi * z0.y.hi;
-		if ((tx * tx + ty * ty) * r2 >= 0.09)
-			continue;
-		/* t = z - z0 = (tx + tl) + i (ty + tyl), exactly. */
-		dd t_re = fast_two_sum(tx, -z0.x.lo), t_im = fast_two_sum(ty, -z0.y.lo);
-		double a = t_re.hi, b = t_im.hi;
-		/* Horner from the top down to c_2, then times t^2. */
-		int n = zero_start[z + 1] - zero_start[z];
-		const double *c = zero_coef + 2 * zero_start[z];
-		double pr = c[2 * n - 2], pi_ = c[2 * n - 1];
-		for (int k = n - 2; k >= 0; k--) {
-			double qr = pr * a - pi_ * b + c[2 * k];
-			pi_ = pr * b + pi_ * a + c[2 * k + 1];
-			pr = qr;
-		}
-		double t2r = a * a - b * b, t2i = 2 * a * b;
-		double sr = pr * t2r - pi_ * t2i, si = pr * t2i + pi_ * t2r;
-		/* The leading term (2i/sqrt(pi)) t in double-double. */
-		dd lr = two_prod(twortpi_hi, t_im.hi), li = two_prod(twortpi_hi, t_re.hi);
-		*re = -lr.hi + (sr - lr.lo - twortpi_hi * t_im.lo - twortpi_lo * t_im.hi);
-		*im = li.hi + (si + li.lo + twortpi_hi * t_re.lo + twortpi_lo * t_re.hi);
-		faddeeva_algorithm = ALG_ZERO;
-		faddeeva_nofterms = n + 2;
-		/* Where a part of w vanishes the leading term and the rest cancel
-		 * in it; the sum is then repeated in double-double. */
-		if (cancels(lr.hi, sr, *re) || cancels(li.hi, si, *im))
-			zero_series_careful(z0, t_re, t_im, n + 3, re, im);
-		return true;
+	const zero &z0 = w_zeros[z];
+	double tx = ax - z0.x.hi, ty = y - z0.y.hi;
+	/* t = z - z0 = (tx + tl) + i (ty + tyl), exactly. */
+	dd t_re = fast_two_sum(tx, -z0.x.lo), t_im = fast_two_sum(ty, -z0.y.lo);
+	double a = t_re.hi, b = t_im.hi;
+	/* Horner from the top down to c_2, then times t^2. */
+	int n = zero_start[z + 1] - zero_start[z];
+	const double *c = zero_coef + 2 * zero_start[z];
+	double pr = c[2 * n - 2], pi_ = c[2 * n - 1];
+	for (int k = n - 2; k >= 0; k--) {
+		double qr = pr * a - pi_ * b + c[2 * k];
+		pi_ = pr * b + pi_ * a + c[2 * k + 1];
+		pr = qr;
 	}
-	return false;
+	double t2r = a * a - b * b, t2i = 2 * a * b;
+	double sr = pr * t2r - pi_ * t2i, si = pr * t2i + pi_ * t2r;
+	/* The leading term (2i/sqrt(pi)) t in double-double. */
+	dd lr = two_prod(twortpi_hi, t_im.hi), li = two_prod(twortpi_hi, t_re.hi);
+	*re = -lr.hi + (sr - lr.lo - twortpi_hi * t_im.lo - twortpi_lo * t_im.hi);
+	*im = li.hi + (si + li.lo + twortpi_hi * t_re.lo + twortpi_lo * t_re.hi);
+	faddeeva_algorithm = ALG_ZERO;
+	faddeeva_nofterms = n + 2;
+	/* Where a part of w vanishes the leading term and the rest cancel
+	 * in it; the sum is then repeated in double-double. */
+	if (cancels(lr.hi, sr, *re) || cancels(li.hi, si, *im))
+		zero_series_careful(z0, t_re, t_im, n + 3, re, im);
 }
 
 } // namespace kerb
