@@ -21,9 +21,11 @@
  */
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "kerb.h"
 #include "internal.h"
+#include "exp_tables.h"
 
 namespace kerb {
 
@@ -239,32 +241,113 @@ void exp_mz2(dd x, dd y, double scale, double *re, double *im)
 	*im = -std::ldexp(std::ldexp(m * s, k1), k2);
 }
 
-/* exp(-z^2) for z = x + iy given as double-double parts, |x|, |y| < 16:
- * nothing overflows and the phase needs no exact reduction (so
- * cos_sin_dd's range suffices).  x^2, y^2 and 2xy are each exact as a sum
- * of two doubles from one splitting of x and of y (Dekker's product; the
- * splitting of 2x is twice that of x). */
+/* The nearest integer to a, |a| < 2^31, as a double and as an int: adding
+ * 1.5 2^52 leaves it in the low bits of the sum, rounded to nearest. */
+static inline double nearest_int(double a, int32_t *k)
+{
+	constexpr double shift = 0x1.8p52;
+	double s = a + shift;
+	uint64_t b;
+	std::memcpy(&b, &s, sizeof b);
+	*k = static_cast<int32_t>(static_cast<uint32_t>(b));
+	return s - shift;
+}
+
+/* 2^m for an m in the normal range, from its bits. */
+static inline double pow2(int m)
+{
+	uint64_t b = static_cast<uint64_t>(m + 1023) << 52;
+	double p;
+	std::memcpy(&p, &b, sizeof p);
+	return p;
+}
+
+/* Taylor coefficients: 1/n! for exp; (-1)^n / (2n+1)! for sin r / r and
+ * (-1)^n / (2n)! for cos r, from n = 1. */
+constexpr double exp_c[4] = {0x1p-1, 0x1.5555555555555p-3, 0x1.5555555555555p-5,
+	0x1.1111111111111p-7};
+constexpr double sin_t[3] = {-0x1.5555555555555p-3, 0x1.1111111111111p-7,
+	-0x1.a01a01a01a01ap-13};
+constexpr double cos_t[4] = {-0x1p-1, 0x1.5555555555555p-5, -0x1.6c16c16c16c17p-10,
+	0x1.a01a01a01a01ap-16};
+
+/* v with the low 27 bits of its significand cleared: a head of 26 bits,
+ * whose product with another such head is exact. */
+static inline double head26(double v)
+{
+	uint64_t b;
+	std::memcpy(&b, &v, sizeof b);
+	b &= ~((uint64_t(1) << 27) - 1);
+	std::memcpy(&v, &b, sizeof v);
+	return v;
+}
+
+/*
+ * exp(-z^2) for z = x + iy given as double-double parts, |x|, |y| < 16:
+ * nothing overflows or leaves the normal range, and the phase 2xy < 512
+ * needs no exact reduction.
+ */
 void exp_mz2_small(dd x, dd y, double *re, double *im)
 {
-	constexpr double split = 0x1p27 + 1;
-	double cx = split * x.hi, cy = split * y.hi;
-	double xh = cx - (cx - x.hi), xl = x.hi - xh;
-	double yh = cy - (cy - y.hi), yl = y.hi - yh;
-	double p = x.hi * x.hi, q = y.hi * y.hi, v = 2 * x.hi * y.hi;
-	double pe = ((xh * xh - p) + 2 * xh * xl) + xl * xl;
-	double qe = ((yh * yh - q) + 2 * yh * yl) + yl * yl;
-	double ve = ((2 * xh * yh - v) + 2 * xh * yl + 2 * xl * yh) + 2 * xl * yl;
-	dd u = two_sum(p, -q);	/* Re z^2 = u.hi + u.lo, to 2^-104 of x^2 */
-	u.lo += (pe - qe) + 2 * (x.hi * x.lo - y.hi * y.lo);
-	ve += 2 * (x.hi * y.lo + x.lo * y.hi);
-	double e = std::exp(-u.hi);
-	e -= e * u.lo;
-	double c, s;
-	/* v + ve need not be renormalised: cos_sin_dd reduces v alone and
-	 * adds ve to the remainder, of which it takes a first-order step. */
-	cos_sin_dd({v, ve}, &c, &s);
-	*re = e * c;
-	*im = -e * s;
+	/* y^2 - x^2 = u0 + u1 + u2: with x and y split into multiples of
+	 * 2^-20 (below 2^24 of them) and the rest, the squares of the heads
+	 * and their difference are exact, the cross terms 2 xh xl exact
+	 * too; only u1 and u2, below 2^-16, are rounded. */
+	constexpr double split20 = 0x1.8p32;
+	double xh = (x.hi + split20) - split20, xl = x.hi - xh;
+	double yh = (y.hi + split20) - split20, yl = y.hi - yh;
+	double u0 = yh * yh - xh * xh;
+	double u1 = 2 * ((yh * yl - xh * xl) + (y.hi * y.lo - x.hi * x.lo));
+	double u2 = yl * yl - xl * xl;
+	/* 2xy = v + ve exactly (Dekker's product, with 2x cut to a 26-bit
+	 * head and y split in two halves of 26 bits by Veltkamp's way, so
+	 * that even al bl is exact). */
+	constexpr double veltkamp = 0x1p27 + 1;
+	double x2 = 2 * x.hi, v = x2 * y.hi, cy = veltkamp * y.hi;
+	double ah = head26(x2), al = x2 - ah, bh = cy - (cy - y.hi), bl = y.hi - bh;
+	double ve = (((ah * bh - v) + ah * bl) + al * bh) + al * bl
+		+ 2 * (x.hi * y.lo + x.lo * y.hi);
+
+	/* exp(y^2 - x^2) = 2^(k/128) exp(r): k l1 and u0 - k l1 are exact
+	 * (Sterbenz), |r| <= ln 2 / 256 and a hair. */
+	double d = y.hi * y.hi - x.hi * x.hi;
+	if (!(d > -700)) {
+		/* Below 2^-1009 the scaling would leave the normal range;
+		 * the general way takes the subnormals and underflow. */
+		exp_mz2(x, y, 1, re, im);
+		return;
+	}
+	int32_t k;
+	double kf = nearest_int(d * exp_inv, &k);
+	double r = ((u0 - kf * exp_l1) - kf * exp_l23) + (u1 + u2);
+	double r2 = r * r;
+	double pr = r + r2 * ((exp_c[0] + r * exp_c[1]) + r2 * (exp_c[2] + r * exp_c[3]));
+	const exp2_entry &te = exp2_table[k & (exp_n - 1)];
+	double scale = pow2((k - (k & (exp_n - 1))) / exp_n);
+
+	/* The phase 2xy = j 2 pi / 128 + rh + rl: j t1, v - j t1 and j t2
+	 * are exact, and so is rh + rl (fast_two_sum, or exact when the
+	 * remainder is that small). */
+	int32_t j;
+	double jf = nearest_int(v * turn_inv, &j);
+	double r1 = v - jf * turn_1, rh = r1 - jf * turn_2;
+	double rl = ((r1 - rh) - jf * turn_2) + (ve - jf * turn_3);
+	double z = rh * rh;
+	/* sin r = rh + st, cos r = 1 + cm */
+	double st = rl + rh * z * ((sin_t[0] + z * sin_t[1]) + z * z * sin_t[2]);
+	double cm = z * ((cos_t[0] + z * cos_t[1]) + z * z * (cos_t[2] + z * cos_t[3])) - rh * rl;
+	const turn_entry &ce = turn_table[static_cast<uint32_t>(j) & (turn_n - 1)];
+
+	/* exp(-z^2) / 2^m = T (1 + pr) (C (1 + cm) - S sin r
+	 *	- i (S (1 + cm) + C sin r)),
+	 * with T C as the exact product of the heads and the rest, some
+	 * 2^-26 of it or less, rounded. */
+	double tc = te.v * ce.c_v, ts = te.v * ce.s_v, sr = rh + st;
+	double gc = tc * cm - ts * sr, gs = ts * cm + tc * sr;
+	double rc = ((te.h * ce.c_l + te.l * ce.c_v) + pr * tc + gc) + pr * gc;
+	double rs = ((te.h * ce.s_l + te.l * ce.s_v) + pr * ts + gs) + pr * gs;
+	*re = scale * (te.h * ce.c_h + rc);
+	*im = -scale * (te.h * ce.s_h + rs);
 }
 
 /* exp(a) = m 2^k, m in [0.7, 1.5) to about 2^-100, for |a.hi| < 1500. */
