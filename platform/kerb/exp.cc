@@ -266,8 +266,8 @@ static inline double pow2(int m)
  * (-1)^n / (2n)! for cos r, from n = 1. */
 constexpr double exp_c[4] = {0x1p-1, 0x1.5555555555555p-3, 0x1.5555555555555p-5,
 	0x1.1111111111111p-7};
-constexpr double sin_t[3] = {-0x1.5555555555555p-3, 0x1.1111111111111p-7,
-	-0x1.a01a01a01a01ap-13};
+constexpr double sin_t[4] = {-0x1.5555555555555p-3, 0x1.1111111111111p-7,
+	-0x1.a01a01a01a01ap-13, 0x1.71de3a556c734p-19};
 constexpr double cos_t[4] = {-0x1p-1, 0x1.5555555555555p-5, -0x1.6c16c16c16c17p-10,
 	0x1.a01a01a01a01ap-16};
 
@@ -325,117 +325,141 @@ void exp_mz2_small(dd x, dd y, double *re, double *im)
 	const exp2_entry &te = exp2_table[k & (exp_n - 1)];
 	double scale = pow2((k - (k & (exp_n - 1))) / exp_n);
 
-	/* The phase 2xy = j 2 pi / 128 + rh + rl: j t1, v - j t1 and j t2
-	 * are exact, and so is rh + rl (fast_two_sum, or exact when the
-	 * remainder is that small). */
+	/*
+	 * The phase 2xy = j 2 pi / 128 + rh + rl.  Next to a quarter turn,
+	 * where cos or sin of the phase passes 0, the step is taken to the
+	 * quarter turn itself (|r| <= 3 pi / 128 there): the small part is
+	 * then a multiple of sin r, not the difference of two products
+	 * twice its size.  j t1 and j t2 are exact, and so are v - j t1
+	 * (Sterbenz) and the step of t1; rh + rl is exact (fast_two_sum where
+	 * |r1| >= |j t2|, and below that rh itself is exact).
+	 */
 	int32_t j;
 	double jf = nearest_int(v * turn_inv, &j);
-	double r1 = v - jf * turn_1, rh = r1 - jf * turn_2;
-	double rl = ((r1 - rh) - jf * turn_2) + (ve - jf * turn_3);
-	double z = rh * rh;
-	/* sin r = rh + st, cos r = 1 + cm */
-	double st = rl + rh * z * ((sin_t[0] + z * sin_t[1]) + z * z * sin_t[2]);
-	double cm = z * ((cos_t[0] + z * cos_t[1]) + z * z * (cos_t[2] + z * cos_t[3])) - rh * rl;
+	double r1 = v - jf * turn_1, ra = r1 - jf * turn_2;
+	double rl = ((r1 - ra) - jf * turn_2) + (ve - jf * turn_3);
 	const turn_entry &ce = turn_table[static_cast<uint32_t>(j) & (turn_n - 1)];
+	/* |off_h| >= |ra| or off_h = 0: fast_two_sum is exact. */
+	double rh = ce.off_h + ra;
+	rl += (ra - (rh - ce.off_h)) + ce.off_l;
+	double z = rh * rh;
+	/* sin r = rh + st, cos r = 1 + cm: the first terms left out,
+	 * r^11/11! and r^10/10!, below 2^-63 and 2^-59 at 3 pi / 128, and
+	 * below 2^-83 and 2^-79 elsewhere. */
+	double cm = z * ((cos_t[0] + z * cos_t[1]) + z * z * (cos_t[2] + z * cos_t[3]));
+	double st = rl * (1 + cm) + rh * z * ((sin_t[0] + z * sin_t[1]) + z * z * (sin_t[2] + z * sin_t[3]));
+	cm -= rh * rl;
 
-	/* exp(-z^2) / 2^m = T (1 + pr) (C (1 + cm) - S sin r
+	/*
+	 * exp(-z^2) / 2^m = T (1 + pr) (C (1 + cm) - S sin r
 	 *	- i (S (1 + cm) + C sin r)),
-	 * with T C as the exact product of the heads and the rest, some
-	 * 2^-26 of it or less, rounded. */
-	double tc = te.v * ce.c_v, ts = te.v * ce.s_v, sr = rh + st;
-	double gc = tc * cm - ts * sr, gs = ts * cm + tc * sr;
-	double rc = ((te.h * ce.c_l + te.l * ce.c_v) + pr * tc + gc) + pr * gc;
-	double rs = ((te.h * ce.s_l + te.l * ce.s_v) + pr * ts + gs) + pr * gs;
+	 * with T C as the exact product of the heads, the rest rounded: the
+	 * largest of it, T S rh and T C rh, once, the smaller terms, some
+	 * 2^-26 of T C or pr, cm and st times T, among themselves.
+	 */
+	double tc = te.v * ce.c_v, ts = te.v * ce.s_v;
+	double bc = ts * rh, bs = tc * rh;
+	double gc = tc * cm - ts * st, gs = ts * cm + tc * st;
+	double rc = ((te.h * ce.c_l + te.l * ce.c_v) + (pr * tc + (gc + pr * (gc - bc)))) - bc;
+	double rs = ((te.h * ce.s_l + te.l * ce.s_v) + (pr * ts + (gs + pr * (gs + bs)))) + bs;
 	*re = scale * (te.h * ce.c_h + rc);
 	*im = -scale * (te.h * ce.s_h + rs);
 }
 
-/* exp(a) = m 2^k, m in [0.7, 1.5) to about 2^-100, for |a.hi| < 1500. */
+/* Taylor coefficients of the careful path, whose first terms are in
+ * double-double: 1/n! from n = 3 for exp; (-1)^n / (2n+1)! from n = 2 for
+ * sin r / r; (-1)^n / (2n)! from n = 2 for cos r; 1/6 as double-double. */
+constexpr double expm1_c[4] = {0x1.5555555555555p-3, 0x1.5555555555555p-5,
+	0x1.1111111111111p-7, 0x1.6c16c16c16c17p-10};
+constexpr double sin_dd_c[4] = {0x1.1111111111111p-7, -0x1.a01a01a01a01ap-13,
+	0x1.71de3a556c734p-19, -0x1.ae64567f544e4p-26};
+constexpr double cos_dd_c[4] = {0x1.5555555555555p-5, -0x1.6c16c16c16c17p-10,
+	0x1.a01a01a01a01ap-16, -0x1.27e4fb7789f5cp-22};
+constexpr dd sixth = {0x1.5555555555555p-3, 0x1.5555555555555p-57};
+
+/*
+ * exp(a) = m 2^(k/128) to about 2^-100 of it, |a.hi| < 1500: a - k ln 2 / 128
+ * in three parts (k l1 and k l2 exact, a.hi - k l1 exact by Sterbenz's
+ * lemma), then 2^(j/128) from the table times 1 + expm1 r, |r| <= ln 2 / 256:
+ * r in double-double, r^2/2 and the rest (below 2^-17) in double, the
+ * first term left out, r^7/7!, below 2^-71.
+ */
 static dd exp_dd_split(dd a, int *k)
 {
-	double kf = std::nearbyint(a.hi * invln2);
-	dd r = two_sum(a.hi, -kf * ln2_hi);
+	int32_t n;
+	double kf = nearest_int(a.hi * exp_inv, &n);
+	dd r = two_sum(a.hi - kf * exp_l1, -kf * exp_l2);
 	r = dd_add(r, {a.lo, 0});
-	r = dd_add(r, dd_neg(two_prod(kf, ln2_lo)));
-	r = dd_add(r, {-kf * ln2_lo2, 0});
-	*k = static_cast<int>(kf);
-	/* expm1 of s = r / 2^4, |s| < 0.022, to s^9/9! (the rest is below
-	 * 2^-71 of it), then four squarings of 1 + e as 2e + e^2, each
-	 * doubling the relative error: 2^-67.  The inner terms, from
-	 * s^4/4! on, reach the sum scaled by s^3/4! < 2^-21: double will
-	 * do for them. */
-	dd s = dd_scale(r, 0x1p-4);
-	double th = 1;
-	for (int n = 9; n >= 5; n--)
-		th = 1 + th * s.hi * recip_n[n].hi;
-	dd t = {th, 0};
-	for (int n = 4; n >= 2; n--)
-		t = dd_add({1, 0}, dd_mul(dd_mul(t, s), recip_n[n]));
-	dd e = dd_mul(s, t);
-	for (int i = 0; i < 4; i++)
-		e = dd_add(dd_scale(e, 2), dd_mul(e, e));
-	return dd_add({1, 0}, e);
+	r = dd_add(r, {-kf * exp_l3, 0});
+	double r2 = r.hi * r.hi + 2 * r.hi * r.lo;
+	double q = r2 * (0.5 + r.hi * (expm1_c[0] + r.hi * (expm1_c[1]
+		+ r.hi * (expm1_c[2] + r.hi * expm1_c[3]))));
+	dd e = dd_add(r, {q, 0});
+	int j = n & (exp_n - 1);
+	dd t = fast_two_sum(exp2_table[j].h, exp2_table[j].l);
+	*k = (n - j) / exp_n;
+	return dd_add(t, dd_mul(t, e));
 }
 
-/* cos and sin of t, |t| <= pi/4 + a little, to about 2^-67: the first
- * terms left out, t^20/20! and t^21/21!, are below 2^-68.  The terms
- * from t^10 on reach the sums scaled by t^8/8! < 2^-17 (and t^8/9! for
- * sin): they are summed in double. */
-static void cos_sin_small_dd(dd t, dd *c, dd *s)
+/*
+ * cos and sin of j 2 pi / 128 + r, |r| <= pi / 128 and a hair, to about
+ * 2^-75.  The table's entries next to a quarter turn are the quarter
+ * turn's, with the step to it added to r (|r| <= 3 pi / 128 then): r^2
+ * and r^3/3! in double-double, the terms from r^4/4! (below 2^-20) and
+ * r^5/5! (below 2^-25) on in double, the first left out, r^12/12! and
+ * r^13/13!, below 2^-70.
+ */
+static void cos_sin_turn_dd(unsigned j, dd r, dd *c, dd *s)
 {
-	dd t2 = dd_mul(t, t);
-	double ch = 1, sh = 1;
-	for (int n = 18; n >= 10; n -= 2) {
-		ch = 1 - ch * t2.hi * recip_cos[n / 2].hi;
-		sh = 1 - sh * t2.hi * recip_sin[n / 2].hi;
-	}
-	dd sc = {ch, 0}, ss = {sh, 0};
-	for (int n = 8; n >= 2; n -= 2) {
-		/* cos: 1 - t^2/((n-1) n) (...); sin: 1 - t^2/(n (n+1)) (...) */
-		sc = dd_add({1, 0}, dd_neg(dd_mul(dd_mul(sc, t2), recip_cos[n / 2])));
-		ss = dd_add({1, 0}, dd_neg(dd_mul(dd_mul(ss, t2), recip_sin[n / 2])));
-	}
-	*c = sc;
-	*s = dd_mul(ss, t);
+	const turn_entry &e = turn_table[j & (turn_n - 1)];
+	r = dd_add(r, {e.off_h, e.off_l});
+	dd r2 = dd_mul(r, r), r3 = dd_mul(r2, r);
+	double z = r2.hi;
+	double st = r3.hi * z * (sin_dd_c[0] + z * (sin_dd_c[1] + z * (sin_dd_c[2] + z * sin_dd_c[3])));
+	double ct = z * z * (cos_dd_c[0] + z * (cos_dd_c[1] + z * (cos_dd_c[2] + z * cos_dd_c[3])));
+	dd sr = dd_add(r, dd_add(dd_neg(dd_mul(r3, sixth)), {st, 0}));
+	dd cm = dd_add(dd_scale(r2, -0.5), {ct, 0});	/* cos r - 1 */
+	dd tc = fast_two_sum(e.c_h, e.c_l), ts = fast_two_sum(e.s_h, e.s_l);
+	*c = dd_add(tc, dd_add(dd_mul(tc, cm), dd_neg(dd_mul(ts, sr))));
+	*s = dd_add(ts, dd_add(dd_mul(ts, cm), dd_mul(tc, sr)));
 }
 
-/* cos and sin of t + q pi/2. */
-static void quadrant_dd(dd t, unsigned q, dd *c, dd *s)
+/* The turn j and the remainder of a double-double phase v, |v.hi| < 2^21:
+ * j t1 and j t2 exact, v.hi - j t1 exact by Sterbenz's lemma. */
+static unsigned reduce_turn_dd(dd v, dd *r)
 {
-	dd cr, sr;
-	cos_sin_small_dd(t, &cr, &sr);
-	switch (q & 3) {
-	case 0: *c = cr; *s = sr; break;
-	case 1: *c = dd_neg(sr); *s = cr; break;
-	case 2: *c = dd_neg(cr); *s = dd_neg(sr); break;
-	default: *c = sr; *s = dd_neg(cr); break;
-	}
+	int32_t j;
+	double jf = nearest_int(v.hi * turn_inv, &j);
+	dd t = two_sum(v.hi - jf * turn_1, -jf * turn_2);
+	t = dd_add(t, {v.lo, 0});
+	*r = dd_add(t, {-jf * turn_3, 0});
+	return static_cast<uint32_t>(j);
 }
 
-/* cos and sin of 2xy to about 2^-66 of 1, for x, y finite and not 0. */
+/* cos and sin of 2xy to about 2^-100 of 1, for x, y finite and not 0. */
 static void cos_sin_2xy_dd(double x, double y, dd *c, dd *s)
 {
 	int ex = std::ilogb(x), ey = std::ilogb(y);
+	dd r;
+	unsigned j;
 	if (ex + ey >= 20) {
+		/* A quarter turn is 32 of the table's steps. */
 		dd t;
 		unsigned q = huge_phase(x, y, &t);
-		quadrant_dd(t, q, c, s);
+		j = 32 * q + reduce_turn_dd(t, &r);
+		cos_sin_turn_dd(j, r, c, s);
+		if ((x < 0) != (y < 0))
+			*s = dd_neg(*s);
 	} else {
 		int k = (ex - ey) / 2;
 		dd v = two_prod(2 * std::ldexp(x, -k), std::ldexp(y, k));
-		double kf = std::nearbyint(v.hi * (2 * rpi_hi));
-		dd r = two_sum(v.hi, -kf * pio2_1);
-		r = dd_add(r, {v.lo, 0});
-		r = dd_add(r, {-kf * pio2_2, 0});
-		r = dd_add(r, {-kf * pio2_3, 0});
-		quadrant_dd(r, static_cast<unsigned>(static_cast<long long>(kf) & 3), c, s);
+		j = reduce_turn_dd(v, &r);
+		cos_sin_turn_dd(j, r, c, s);
 	}
-	if ((x < 0) != (y < 0) && ex + ey >= 20)
-		*s = dd_neg(*s);
 }
 
-/* 2 exp(-z^2) = (re + i im) 2^k, both parts to about 2^-66 of |exp|, for
- * |x|, |y| <= 2^450 and y^2 - x^2 well inside the range of exp. */
+/* 2 exp(-z^2) = (re + i im) 2^k, both parts to about 2^-100 of |exp|,
+ * for |x|, |y| <= 2^450 and y^2 - x^2 well inside the range of exp. */
 void exp_mz2_careful(double x, double y, dd *re, dd *im, int *k)
 {
 	dd u = diff_squares({x, 0}, {y, 0});
