@@ -2,21 +2,47 @@
 /*
  * exp.cc: exp(-z^2) for libkerb, and the reduction of its argument.
  *
- * Method.  x^2 - y^2 and 2xy are formed exactly as double-double numbers.
- * The exponent is split off as a power of two (exp_split), so that a
- * product with a small cosine does not overflow on the way, and the phase
- * 2xy is reduced exactly however large: below |xy| = 2^20 from the
- * double-double product, beyond with 192 bits of 1/pi taken from 2240
- * (huge_phase, Payne and Hanek's method).  exp_mz2_small serves |x|, |y|
- * < 16, where neither is needed.
+ * Method.  exp(-z^2) = exp(y^2 - x^2) (cos 2xy - i sin 2xy), three ways.
  *
- * The careful versions, for the careful reflection, carry everything in
- * double-double: exp of a double-double argument reduced by ln 2 in three
- * parts and 2^4, a Taylor series and four squarings; cos and sin reduced
- * by pi/2 in three parts (or 96 bits of the huge phase) and Taylor series.
+ * exp_mz2_small, for |x| < 64, |y| < 16 and y^2 - x^2 > -700 (the lower
+ * box and the rows of the grids on the real axis): Tang's table-driven
+ * method for both factors, without a call into libm.  y^2 - x^2 is formed
+ * to 2^-60 from x and y split at 2^-20 (the squares of the heads and their
+ * difference are exact), 2xy exactly by Dekker's product.  exp(u) =
+ * 2^(k/128) exp(r), |r| <= ln 2 / 256, with 2^(j/128) from a table and a
+ * Taylor polynomial of degree 5; the phase is j 2 pi / 128 + r, reduced in
+ * three parts, with cos and sin of the 128th turns from a table and Taylor
+ * polynomials of degree 9 and 8 in r.  Next to a quarter turn the table
+ * holds the quarter turn's own entry (exactly 0 and +-1) and |r| <=
+ * 3 pi / 128, so that a part passing through 0 is a multiple of sin r.
+ * The tables' heads of 26 and 27 bits make the leading product T C exact;
+ * the rest corrects it.  The tables are mkexp's (mpmath).
  *
- * Error bound: exp_mz2 within 2 ulp of each part of exp(-z^2) in the
- * normal range; the careful versions within about 2^-66 of |exp(-z^2)|,
+ * exp_mz2 and cos_sin_2xy, elsewhere: x^2 - y^2 and 2xy exact as
+ * double-double numbers; the exponent is split off as a power of two
+ * (exp_split), so that a product with a small cosine does not overflow on
+ * the way, and the phase 2xy is reduced exactly however large: by pi/2 in
+ * three parts below |xy| = 2^20, beyond with 192 bits of 1/pi taken from
+ * 2240 (huge_phase, Payne and Hanek's method).
+ *
+ * exp_mz2_careful, for the careful reflection: the same tables, the
+ * argument reduced by ln 2 / 128 and the phase by 2 pi / 128 (or from the
+ * huge phase's quarter turns) in double-double, and polynomials whose
+ * leading terms are in double-double.
+ *
+ * Every operation is a correctly rounded double operation (no
+ * contraction; fma nowhere), so the results are the same on every target.
+ *
+ * Error bound.  exp_mz2_small: each part within 2 ulp where it is above
+ * 2^-46 |exp(-z^2)|, and within 2^-100 |exp(-z^2)| everywhere (the
+ * remainder of the phase is formed to 2^-104).  At a quarter turn the
+ * small part is T sin r, T rounded and three roundings more (1.5 ulp);
+ * elsewhere T C is exact and the rest is at most a third of the part,
+ * rounded in a few operations; 1.73 ulp is the most measured, and
+ * kerb-exp holds 2 ulp.  exp_mz2 within 2 ulp of each part in the normal
+ * range.  exp_mz2_careful within 2^-69 of |exp(-z^2)|: r^2/2 in the
+ * exponential and r^3/3! in the sine are the largest terms summed in
+ * double, below 2^-17, with three roundings each; measured 2^-69.9,
  * enough for the careful reflection's 2^-60.
  */
 #include <cmath>
@@ -262,8 +288,8 @@ static inline double pow2(int m)
 	return p;
 }
 
-/* Taylor coefficients: 1/n! for exp; (-1)^n / (2n+1)! for sin r / r and
- * (-1)^n / (2n)! for cos r, from n = 1. */
+/* Taylor coefficients: 1/n! from n = 2 for exp; (-1)^n / (2n+1)! for
+ * sin r / r and (-1)^n / (2n)! for cos r, from n = 1. */
 constexpr double exp_c[4] = {0x1p-1, 0x1.5555555555555p-3, 0x1.5555555555555p-5,
 	0x1.1111111111111p-7};
 constexpr double sin_t[4] = {-0x1.5555555555555p-3, 0x1.1111111111111p-7,
@@ -282,23 +308,35 @@ static inline double head26(double v)
 	return v;
 }
 
+/* Two doubles side by side: the parts of exp(-z^2) are formed in pairs
+ * (x and y, exp and the phase, cos and sin, Re and Im), one operation
+ * for both where the machine has it.  Each lane is rounded exactly as
+ * the same operation on a double would be. */
+typedef double pair __attribute__((vector_size(16)));
+
 /*
- * exp(-z^2) for z = x + iy given as double-double parts, |x|, |y| < 16:
- * nothing overflows or leaves the normal range, and the phase 2xy < 512
- * needs no exact reduction.
+ * exp(-z^2) for z = x + iy given as double-double parts, |x| < 64,
+ * |y| < 16 and y^2 - x^2 > -700 (otherwise exp_mz2 serves): nothing
+ * overflows or leaves the normal range, and the phase 2xy < 2048 needs
+ * no exact reduction.
  */
 void exp_mz2_small(dd x, dd y, double *re, double *im)
 {
-	/* y^2 - x^2 = u0 + u1 + u2: with x and y split into multiples of
-	 * 2^-20 (below 2^24 of them) and the rest, the squares of the heads
-	 * and their difference are exact, the cross terms 2 xh xl exact
-	 * too; only u1 and u2, below 2^-16, are rounded. */
-	constexpr double split20 = 0x1.8p32;
-	double xh = (x.hi + split20) - split20, xl = x.hi - xh;
-	double yh = (y.hi + split20) - split20, yl = y.hi - yh;
-	double u0 = yh * yh - xh * xh;
-	double u1 = 2 * ((yh * yl - xh * xl) + (y.hi * y.lo - x.hi * x.lo));
-	double u2 = yl * yl - xl * xl;
+	double d = y.hi * y.hi - x.hi * x.hi;
+	if (!(d > -700)) {
+		/* Below 2^-1009 the scaling would leave the normal range;
+		 * the general way takes the subnormals and underflow. */
+		exp_mz2(x, y, 1, re, im);
+		return;
+	}
+	/* y^2 - x^2 = u0 + u12: with x and y split into multiples of 2^-20
+	 * (below 2^26 of them) and the rest, the squares of the heads and
+	 * their difference are exact; the rest, below 2^-14, is rounded. */
+	const pair zh = {x.hi, y.hi}, zl = {x.lo, y.lo};
+	const pair split20 = {0x1.8p32, 0x1.8p32};
+	pair h = (zh + split20) - split20, l = zh - h;
+	pair hh = h * h, e2 = 2 * (h * l + zh * zl) + l * l;
+	double u0 = hh[1] - hh[0], u12 = e2[1] - e2[0];
 	/* 2xy = v + ve exactly (Dekker's product, with 2x cut to a 26-bit
 	 * head and y split in two halves of 26 bits by Veltkamp's way, so
 	 * that even al bl is exact). */
@@ -308,62 +346,73 @@ void exp_mz2_small(dd x, dd y, double *re, double *im)
 	double ve = (((ah * bh - v) + ah * bl) + al * bh) + al * bl
 		+ 2 * (x.hi * y.lo + x.lo * y.hi);
 
-	/* exp(y^2 - x^2) = 2^(k/128) exp(r): k l1 and u0 - k l1 are exact
-	 * (Sterbenz), |r| <= ln 2 / 256 and a hair. */
-	double d = y.hi * y.hi - x.hi * x.hi;
-	if (!(d > -700)) {
-		/* Below 2^-1009 the scaling would leave the normal range;
-		 * the general way takes the subnormals and underflow. */
-		exp_mz2(x, y, 1, re, im);
-		return;
-	}
-	int32_t k;
-	double kf = nearest_int(d * exp_inv, &k);
-	double r = ((u0 - kf * exp_l1) - kf * exp_l23) + (u1 + u2);
+	/*
+	 * exp(y^2 - x^2) = 2^(k/128) exp(r), and the phase 2xy = j 2 pi / 128
+	 * + ra + rl, side by side: k l1 and j t1 exact, and so are u0 - k l1
+	 * and v - j t1 (Sterbenz); |r| <= ln 2 / 256 and a hair.  j t2 is
+	 * exact, and so is ra + rl (fast_two_sum where |r1| >= |j t2|, and
+	 * below that ra itself is exact).
+	 */
+	const pair a = {d, v}, b = {u0, v};
+	const pair inv = {exp_inv, turn_inv}, shift = {0x1.8p52, 0x1.8p52};
+	const pair c1 = {exp_l1, turn_1}, c2 = {exp_l23, turn_2};
+	pair kd = a * inv + shift;
+	pair kf = kd - shift;
+	pair t1 = b - kf * c1;
+	pair t2 = t1 - kf * c2;
+	uint64_t kb[2];
+	std::memcpy(kb, &kd, sizeof kb);
+	int32_t k = static_cast<int32_t>(static_cast<uint32_t>(kb[0]));
+	uint32_t j = static_cast<uint32_t>(kb[1]);
+	double r = t2[0] + u12, ra = t2[1], jf = kf[1];
+	double rl = ((t1[1] - ra) - jf * turn_2) + (ve - jf * turn_3);
+
 	double r2 = r * r;
 	double pr = r + r2 * ((exp_c[0] + r * exp_c[1]) + r2 * (exp_c[2] + r * exp_c[3]));
 	const exp2_entry &te = exp2_table[k & (exp_n - 1)];
 	double scale = pow2((k - (k & (exp_n - 1))) / exp_n);
 
-	/*
-	 * The phase 2xy = j 2 pi / 128 + rh + rl.  Next to a quarter turn,
-	 * where cos or sin of the phase passes 0, the step is taken to the
-	 * quarter turn itself (|r| <= 3 pi / 128 there): the small part is
-	 * then a multiple of sin r, not the difference of two products
-	 * twice its size.  j t1 and j t2 are exact, and so are v - j t1
-	 * (Sterbenz) and the step of t1; rh + rl is exact (fast_two_sum where
-	 * |r1| >= |j t2|, and below that rh itself is exact).
-	 */
-	int32_t j;
-	double jf = nearest_int(v * turn_inv, &j);
-	double r1 = v - jf * turn_1, ra = r1 - jf * turn_2;
-	double rl = ((r1 - ra) - jf * turn_2) + (ve - jf * turn_3);
-	const turn_entry &ce = turn_table[static_cast<uint32_t>(j) & (turn_n - 1)];
-	/* |off_h| >= |ra| or off_h = 0: fast_two_sum is exact. */
+	/* Next to a quarter turn, where cos or sin of the phase passes 0,
+	 * the table's entry is the quarter turn's, and r its remainder
+	 * (|r| <= 3 pi / 128 there): the small part is then a multiple of
+	 * sin r, not the difference of two products twice its size.
+	 * |off_h| >= |ra| or off_h = 0: fast_two_sum is exact. */
+	const turn_entry &ce = turn_table[j & (turn_n - 1)];
 	double rh = ce.off_h + ra;
 	rl += (ra - (rh - ce.off_h)) + ce.off_l;
+	/* sin r = rh + st, cos r = 1 + cm, side by side: the first terms
+	 * left out, r^11/11! and r^10/10!, below 2^-63 and 2^-59 at
+	 * 3 pi / 128, and below 2^-83 and 2^-79 elsewhere. */
 	double z = rh * rh;
-	/* sin r = rh + st, cos r = 1 + cm: the first terms left out,
-	 * r^11/11! and r^10/10!, below 2^-63 and 2^-59 at 3 pi / 128, and
-	 * below 2^-83 and 2^-79 elsewhere. */
-	double cm = z * ((cos_t[0] + z * cos_t[1]) + z * z * (cos_t[2] + z * cos_t[3]));
-	double st = rl * (1 + cm) + rh * z * ((sin_t[0] + z * sin_t[1]) + z * z * (sin_t[2] + z * sin_t[3]));
+	const pair zz = {z, z};
+	const pair q0 = {sin_t[0], cos_t[0]}, q1 = {sin_t[1], cos_t[1]};
+	const pair q2 = {sin_t[2], cos_t[2]}, q3 = {sin_t[3], cos_t[3]};
+	pair q = (q0 + zz * q1) + (zz * zz) * (q2 + zz * q3);
+	double cm = z * q[1];
+	double st = rl * (1 + cm) + rh * z * q[0];
 	cm -= rh * rl;
 
 	/*
 	 * exp(-z^2) / 2^m = T (1 + pr) (C (1 + cm) - S sin r
 	 *	- i (S (1 + cm) + C sin r)),
-	 * with T C as the exact product of the heads, the rest rounded: the
-	 * largest of it, T S rh and T C rh, once, the smaller terms, some
-	 * 2^-26 of T C or pr, cm and st times T, among themselves.
+	 * Re and Im side by side, with T C as the exact product of the
+	 * heads, the rest rounded: the largest of it, T S rh and T C rh,
+	 * once, the smaller terms, some 2^-26 of T C or pr, cm and st times
+	 * T, among themselves.
 	 */
-	double tc = te.v * ce.c_v, ts = te.v * ce.s_v;
-	double bc = ts * rh, bs = tc * rh;
-	double gc = tc * cm - ts * st, gs = ts * cm + tc * st;
-	double rc = ((te.h * ce.c_l + te.l * ce.c_v) + (pr * tc + (gc + pr * (gc - bc)))) - bc;
-	double rs = ((te.h * ce.s_l + te.l * ce.s_v) + (pr * ts + (gs + pr * (gs + bs)))) + bs;
-	*re = scale * (te.h * ce.c_h + rc);
-	*im = -scale * (te.h * ce.s_h + rs);
+	pair cs_h, cs_l, cs_v;
+	std::memcpy(&cs_h, &ce.c_h, sizeof cs_h);
+	std::memcpy(&cs_l, &ce.c_l, sizeof cs_l);
+	std::memcpy(&cs_v, &ce.c_v, sizeof cs_v);
+	const pair sign = {-1, 1};
+	pair tcs = te.v * cs_v, tsc = {tcs[1], tcs[0]};
+	pair bcs = sign * (tsc * rh);
+	pair g = tcs * cm + sign * (tsc * st);
+	pair lo = te.h * cs_l + te.l * cs_v;
+	pair rr = (lo + (pr * tcs + (g + pr * (g + bcs)))) + bcs;
+	pair w = scale * (te.h * cs_h + rr);
+	*re = w[0];
+	*im = -w[1];
 }
 
 /* Taylor coefficients of the careful path, whose first terms are in
@@ -378,7 +427,7 @@ constexpr double cos_dd_c[4] = {0x1.5555555555555p-5, -0x1.6c16c16c16c17p-10,
 constexpr dd sixth = {0x1.5555555555555p-3, 0x1.5555555555555p-57};
 
 /*
- * exp(a) = m 2^(k/128) to about 2^-100 of it, |a.hi| < 1500: a - k ln 2 / 128
+ * exp(a) = m 2^(k/128) to 2^-69 of it, |a.hi| < 1500: a - k ln 2 / 128
  * in three parts (k l1 and k l2 exact, a.hi - k l1 exact by Sterbenz's
  * lemma), then 2^(j/128) from the table times 1 + expm1 r, |r| <= ln 2 / 256:
  * r in double-double, r^2/2 and the rest (below 2^-17) in double, the
@@ -403,11 +452,11 @@ static dd exp_dd_split(dd a, int *k)
 
 /*
  * cos and sin of j 2 pi / 128 + r, |r| <= pi / 128 and a hair, to about
- * 2^-75.  The table's entries next to a quarter turn are the quarter
+ * 2^-71.  The table's entries next to a quarter turn are the quarter
  * turn's, with the step to it added to r (|r| <= 3 pi / 128 then): r^2
- * and r^3/3! in double-double, the terms from r^4/4! (below 2^-20) and
+ * and r^3/3! in double-double, the terms from r^4/4! (below 2^-19) and
  * r^5/5! (below 2^-25) on in double, the first left out, r^12/12! and
- * r^13/13!, below 2^-70.
+ * r^13/13!, below 2^-74.
  */
 static void cos_sin_turn_dd(unsigned j, dd r, dd *c, dd *s)
 {
@@ -436,7 +485,7 @@ static unsigned reduce_turn_dd(dd v, dd *r)
 	return static_cast<uint32_t>(j);
 }
 
-/* cos and sin of 2xy to about 2^-100 of 1, for x, y finite and not 0. */
+/* cos and sin of 2xy to about 2^-71 of 1, for x, y finite and not 0. */
 static void cos_sin_2xy_dd(double x, double y, dd *c, dd *s)
 {
 	int ex = std::ilogb(x), ey = std::ilogb(y);
@@ -458,7 +507,7 @@ static void cos_sin_2xy_dd(double x, double y, dd *c, dd *s)
 	}
 }
 
-/* 2 exp(-z^2) = (re + i im) 2^k, both parts to about 2^-100 of |exp|,
+/* 2 exp(-z^2) = (re + i im) 2^k, both parts to 2^-69 of |exp|,
  * for |x|, |y| <= 2^450 and y^2 - x^2 well inside the range of exp. */
 void exp_mz2_careful(double x, double y, dd *re, dd *im, int *k)
 {
