@@ -348,10 +348,11 @@ void exp_mz2_small(dd x, dd y, double *re, double *im)
 
 	/*
 	 * exp(y^2 - x^2) = 2^(k/128) exp(r), and the phase 2xy = j 2 pi / 128
-	 * + ra + rl, side by side: k l1 and j t1 exact, and so are u0 - k l1
-	 * and v - j t1 (Sterbenz); |r| <= ln 2 / 256 and a hair.  j t2 is
-	 * exact, and so is ra + rl (fast_two_sum where |r1| >= |j t2|, and
-	 * below that ra itself is exact).
+	 * + ra + rl, side by side: k l1 and j t1 are exact, and so are
+	 * u0 - k l1 (both multiples of 2^-41, the difference below 1) and
+	 * v - j t1 (Sterbenz); |r| <= ln 2 / 256 and a hair.  j t2 is exact,
+	 * and so is ra + rl (fast_two_sum where |r1| >= |j t2|, and below
+	 * that ra itself is exact).
 	 */
 	const pair a = {d, v}, b = {u0, v};
 	const pair inv = {exp_inv, turn_inv}, shift = {0x1.8p52, 0x1.8p52};
