@@ -2,28 +2,56 @@
 /*
  * exp.cc: exp(-z^2) for libkerb, and the reduction of its argument.
  *
- * Method.  x^2 - y^2 and 2xy are formed exactly as double-double numbers.
- * The exponent is split off as a power of two (exp_split), so that a
- * product with a small cosine does not overflow on the way, and the phase
- * 2xy is reduced exactly however large: below |xy| = 2^20 from the
- * double-double product, beyond with 192 bits of 1/pi taken from 2240
- * (huge_phase, Payne and Hanek's method).  exp_mz2_small serves |x|, |y|
- * < 16, where neither is needed.
+ * Method.  exp(-z^2) = exp(y^2 - x^2) (cos 2xy - i sin 2xy), three ways.
  *
- * The careful versions, for the careful reflection, carry everything in
- * double-double: exp of a double-double argument reduced by ln 2 in three
- * parts and 2^4, a Taylor series and four squarings; cos and sin reduced
- * by pi/2 in three parts (or 96 bits of the huge phase) and Taylor series.
+ * exp_mz2_small, for |x| < 64, |y| < 16 and y^2 - x^2 > -700 (the lower
+ * box and the rows of the grids on the real axis): Tang's table-driven
+ * method for both factors, without a call into libm.  y^2 - x^2 is formed
+ * to 2^-60 from x and y split at 2^-20 (the squares of the heads and their
+ * difference are exact), 2xy exactly by Dekker's product.  exp(u) =
+ * 2^(k/128) exp(r), |r| <= ln 2 / 256, with 2^(j/128) from a table and a
+ * Taylor polynomial of degree 5; the phase is j 2 pi / 128 + r, reduced in
+ * three parts, with cos and sin of the 128th turns from a table and Taylor
+ * polynomials of degree 9 and 8 in r.  Next to a quarter turn the table
+ * holds the quarter turn's own entry (exactly 0 and +-1) and |r| <=
+ * 3 pi / 128, so that a part passing through 0 is a multiple of sin r.
+ * The tables' heads of 26 and 27 bits make the leading product T C exact;
+ * the rest corrects it.  The tables are mkexp's (mpmath).
  *
- * Error bound: exp_mz2 within 2 ulp of each part of exp(-z^2) in the
- * normal range; the careful versions within about 2^-66 of |exp(-z^2)|,
+ * exp_mz2 and cos_sin_2xy, elsewhere: x^2 - y^2 and 2xy exact as
+ * double-double numbers; the exponent is split off as a power of two
+ * (exp_split), so that a product with a small cosine does not overflow on
+ * the way, and the phase 2xy is reduced exactly however large: by pi/2 in
+ * three parts below |xy| = 2^20, beyond with 192 bits of 1/pi taken from
+ * 2240 (huge_phase, Payne and Hanek's method).
+ *
+ * exp_mz2_careful, for the careful reflection: the same tables, the
+ * argument reduced by ln 2 / 128 and the phase by 2 pi / 128 (or from the
+ * huge phase's quarter turns) in double-double, and polynomials whose
+ * leading terms are in double-double.
+ *
+ * Every operation is a correctly rounded double operation (no
+ * contraction; fma nowhere), so the results are the same on every target.
+ *
+ * Error bound.  exp_mz2_small: each part within 2 ulp where it is above
+ * 2^-46 |exp(-z^2)|, and within 2^-100 |exp(-z^2)| everywhere (the
+ * remainder of the phase is formed to 2^-104).  At a quarter turn the
+ * small part is T sin r, T rounded and three roundings more (1.5 ulp);
+ * elsewhere T C is exact and the rest is at most a third of the part,
+ * rounded in a few operations; 1.73 ulp is the most measured, and
+ * kerb-exp holds 2 ulp.  exp_mz2 within 2 ulp of each part in the normal
+ * range.  exp_mz2_careful within 2^-69 of |exp(-z^2)|: r^2/2 in the
+ * exponential and r^3/3! in the sine are the largest terms summed in
+ * double, below 2^-17, with three roundings each; measured 2^-69.9,
  * enough for the careful reflection's 2^-60.
  */
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "kerb.h"
 #include "internal.h"
+#include "exp_tables.h"
 
 namespace kerb {
 
@@ -239,120 +267,249 @@ void exp_mz2(dd x, dd y, double scale, double *re, double *im)
 	*im = -std::ldexp(std::ldexp(m * s, k1), k2);
 }
 
-/* exp(-z^2) for z = x + iy given as double-double parts, |x|, |y| < 16:
- * nothing overflows and the phase needs no exact reduction (so
- * cos_sin_dd's range suffices).  x^2, y^2 and 2xy are each exact as a sum
- * of two doubles from one splitting of x and of y (Dekker's product; the
- * splitting of 2x is twice that of x). */
+/* The nearest integer to a, |a| < 2^31, as a double and as an int: adding
+ * 1.5 2^52 leaves it in the low bits of the sum, rounded to nearest. */
+static inline double nearest_int(double a, int32_t *k)
+{
+	constexpr double shift = 0x1.8p52;
+	double s = a + shift;
+	uint64_t b;
+	std::memcpy(&b, &s, sizeof b);
+	*k = static_cast<int32_t>(static_cast<uint32_t>(b));
+	return s - shift;
+}
+
+/* 2^m for an m in the normal range, from its bits. */
+static inline double pow2(int m)
+{
+	uint64_t b = static_cast<uint64_t>(m + 1023) << 52;
+	double p;
+	std::memcpy(&p, &b, sizeof p);
+	return p;
+}
+
+/* Taylor coefficients: 1/n! from n = 2 for exp; (-1)^n / (2n+1)! for
+ * sin r / r and (-1)^n / (2n)! for cos r, from n = 1. */
+constexpr double exp_c[4] = {0x1p-1, 0x1.5555555555555p-3, 0x1.5555555555555p-5,
+	0x1.1111111111111p-7};
+constexpr double sin_t[4] = {-0x1.5555555555555p-3, 0x1.1111111111111p-7,
+	-0x1.a01a01a01a01ap-13, 0x1.71de3a556c734p-19};
+constexpr double cos_t[4] = {-0x1p-1, 0x1.5555555555555p-5, -0x1.6c16c16c16c17p-10,
+	0x1.a01a01a01a01ap-16};
+
+/* v with the low 27 bits of its significand cleared: a head of 26 bits,
+ * whose product with another such head is exact. */
+static inline double head26(double v)
+{
+	uint64_t b;
+	std::memcpy(&b, &v, sizeof b);
+	b &= ~((uint64_t(1) << 27) - 1);
+	std::memcpy(&v, &b, sizeof v);
+	return v;
+}
+
+/* Two doubles side by side: the parts of exp(-z^2) are formed in pairs
+ * (x and y, exp and the phase, cos and sin, Re and Im), one operation
+ * for both where the machine has it.  Each lane is rounded exactly as
+ * the same operation on a double would be. */
+typedef double pair __attribute__((vector_size(16)));
+
+/*
+ * exp(-z^2) for z = x + iy given as double-double parts, |x| < 64,
+ * |y| < 16 and y^2 - x^2 > -700 (otherwise exp_mz2 serves): nothing
+ * overflows or leaves the normal range, and the phase 2xy < 2048 needs
+ * no exact reduction.
+ */
 void exp_mz2_small(dd x, dd y, double *re, double *im)
 {
-	constexpr double split = 0x1p27 + 1;
-	double cx = split * x.hi, cy = split * y.hi;
-	double xh = cx - (cx - x.hi), xl = x.hi - xh;
-	double yh = cy - (cy - y.hi), yl = y.hi - yh;
-	double p = x.hi * x.hi, q = y.hi * y.hi, v = 2 * x.hi * y.hi;
-	double pe = ((xh * xh - p) + 2 * xh * xl) + xl * xl;
-	double qe = ((yh * yh - q) + 2 * yh * yl) + yl * yl;
-	double ve = ((2 * xh * yh - v) + 2 * xh * yl + 2 * xl * yh) + 2 * xl * yl;
-	dd u = two_sum(p, -q);	/* Re z^2 = u.hi + u.lo, to 2^-104 of x^2 */
-	u.lo += (pe - qe) + 2 * (x.hi * x.lo - y.hi * y.lo);
-	ve += 2 * (x.hi * y.lo + x.lo * y.hi);
-	double e = std::exp(-u.hi);
-	e -= e * u.lo;
-	double c, s;
-	/* v + ve need not be renormalised: cos_sin_dd reduces v alone and
-	 * adds ve to the remainder, of which it takes a first-order step. */
-	cos_sin_dd({v, ve}, &c, &s);
-	*re = e * c;
-	*im = -e * s;
+	double d = y.hi * y.hi - x.hi * x.hi;
+	if (!(d > -700)) {
+		/* Below 2^-1009 the scaling would leave the normal range;
+		 * the general way takes the subnormals and underflow. */
+		exp_mz2(x, y, 1, re, im);
+		return;
+	}
+	/* y^2 - x^2 = u0 + u12: with x and y split into multiples of 2^-20
+	 * (below 2^26 of them) and the rest, the squares of the heads and
+	 * their difference are exact; the rest, below 2^-14, is rounded. */
+	const pair zh = {x.hi, y.hi}, zl = {x.lo, y.lo};
+	const pair split20 = {0x1.8p32, 0x1.8p32};
+	pair h = (zh + split20) - split20, l = zh - h;
+	pair hh = h * h, e2 = 2 * (h * l + zh * zl) + l * l;
+	double u0 = hh[1] - hh[0], u12 = e2[1] - e2[0];
+	/* 2xy = v + ve exactly (Dekker's product, with 2x cut to a 26-bit
+	 * head and y split in two halves of 26 bits by Veltkamp's way, so
+	 * that even al bl is exact). */
+	constexpr double veltkamp = 0x1p27 + 1;
+	double x2 = 2 * x.hi, v = x2 * y.hi, cy = veltkamp * y.hi;
+	double ah = head26(x2), al = x2 - ah, bh = cy - (cy - y.hi), bl = y.hi - bh;
+	double ve = (((ah * bh - v) + ah * bl) + al * bh) + al * bl
+		+ 2 * (x.hi * y.lo + x.lo * y.hi);
+
+	/*
+	 * exp(y^2 - x^2) = 2^(k/128) exp(r), and the phase 2xy = j 2 pi / 128
+	 * + ra + rl, side by side: k l1 and j t1 are exact, and so are
+	 * u0 - k l1 (both multiples of 2^-41, the difference below 1) and
+	 * v - j t1 (Sterbenz); |r| <= ln 2 / 256 and a hair.  j t2 is exact,
+	 * and so is ra + rl (fast_two_sum where |r1| >= |j t2|, and below
+	 * that ra itself is exact).
+	 */
+	const pair a = {d, v}, b = {u0, v};
+	const pair inv = {exp_inv, turn_inv}, shift = {0x1.8p52, 0x1.8p52};
+	const pair c1 = {exp_l1, turn_1}, c2 = {exp_l23, turn_2};
+	pair kd = a * inv + shift;
+	pair kf = kd - shift;
+	pair t1 = b - kf * c1;
+	pair t2 = t1 - kf * c2;
+	uint64_t kb[2];
+	std::memcpy(kb, &kd, sizeof kb);
+	int32_t k = static_cast<int32_t>(static_cast<uint32_t>(kb[0]));
+	uint32_t j = static_cast<uint32_t>(kb[1]);
+	double r = t2[0] + u12, ra = t2[1], jf = kf[1];
+	double rl = ((t1[1] - ra) - jf * turn_2) + (ve - jf * turn_3);
+
+	double r2 = r * r;
+	double pr = r + r2 * ((exp_c[0] + r * exp_c[1]) + r2 * (exp_c[2] + r * exp_c[3]));
+	const exp2_entry &te = exp2_table[k & (exp_n - 1)];
+	double scale = pow2((k - (k & (exp_n - 1))) / exp_n);
+
+	/* Next to a quarter turn, where cos or sin of the phase passes 0,
+	 * the table's entry is the quarter turn's, and r its remainder
+	 * (|r| <= 3 pi / 128 there): the small part is then a multiple of
+	 * sin r, not the difference of two products twice its size.
+	 * |off_h| >= |ra| or off_h = 0: fast_two_sum is exact. */
+	const turn_entry &ce = turn_table[j & (turn_n - 1)];
+	double rh = ce.off_h + ra;
+	rl += (ra - (rh - ce.off_h)) + ce.off_l;
+	/* sin r = rh + st, cos r = 1 + cm, side by side: the first terms
+	 * left out, r^11/11! and r^10/10!, below 2^-63 and 2^-59 at
+	 * 3 pi / 128, and below 2^-83 and 2^-79 elsewhere. */
+	double z = rh * rh;
+	const pair zz = {z, z};
+	const pair q0 = {sin_t[0], cos_t[0]}, q1 = {sin_t[1], cos_t[1]};
+	const pair q2 = {sin_t[2], cos_t[2]}, q3 = {sin_t[3], cos_t[3]};
+	pair q = (q0 + zz * q1) + (zz * zz) * (q2 + zz * q3);
+	double cm = z * q[1];
+	double st = rl * (1 + cm) + rh * z * q[0];
+	cm -= rh * rl;
+
+	/*
+	 * exp(-z^2) / 2^m = T (1 + pr) (C (1 + cm) - S sin r
+	 *	- i (S (1 + cm) + C sin r)),
+	 * Re and Im side by side, with T C as the exact product of the
+	 * heads, the rest rounded: the largest of it, T S rh and T C rh,
+	 * once, the smaller terms, some 2^-26 of T C or pr, cm and st times
+	 * T, among themselves.
+	 */
+	pair cs_h, cs_l, cs_v;
+	std::memcpy(&cs_h, &ce.c_h, sizeof cs_h);
+	std::memcpy(&cs_l, &ce.c_l, sizeof cs_l);
+	std::memcpy(&cs_v, &ce.c_v, sizeof cs_v);
+	const pair sign = {-1, 1};
+	pair tcs = te.v * cs_v, tsc = {tcs[1], tcs[0]};
+	pair bcs = sign * (tsc * rh);
+	pair g = tcs * cm + sign * (tsc * st);
+	pair lo = te.h * cs_l + te.l * cs_v;
+	pair rr = (lo + (pr * tcs + (g + pr * (g + bcs)))) + bcs;
+	pair w = scale * (te.h * cs_h + rr);
+	*re = w[0];
+	*im = -w[1];
 }
 
-/* exp(a) = m 2^k, m in [0.7, 1.5) to about 2^-100, for |a.hi| < 1500. */
+/* Taylor coefficients of the careful path, whose first terms are in
+ * double-double: 1/n! from n = 3 for exp; (-1)^n / (2n+1)! from n = 2 for
+ * sin r / r; (-1)^n / (2n)! from n = 2 for cos r; 1/6 as double-double. */
+constexpr double expm1_c[4] = {0x1.5555555555555p-3, 0x1.5555555555555p-5,
+	0x1.1111111111111p-7, 0x1.6c16c16c16c17p-10};
+constexpr double sin_dd_c[4] = {0x1.1111111111111p-7, -0x1.a01a01a01a01ap-13,
+	0x1.71de3a556c734p-19, -0x1.ae64567f544e4p-26};
+constexpr double cos_dd_c[4] = {0x1.5555555555555p-5, -0x1.6c16c16c16c17p-10,
+	0x1.a01a01a01a01ap-16, -0x1.27e4fb7789f5cp-22};
+constexpr dd sixth = {0x1.5555555555555p-3, 0x1.5555555555555p-57};
+
+/*
+ * exp(a) = m 2^(k/128) to 2^-69 of it, |a.hi| < 1500: a - k ln 2 / 128
+ * in three parts (k l1 and k l2 exact, a.hi - k l1 exact by Sterbenz's
+ * lemma), then 2^(j/128) from the table times 1 + expm1 r, |r| <= ln 2 / 256:
+ * r in double-double, r^2/2 and the rest (below 2^-17) in double, the
+ * first term left out, r^7/7!, below 2^-71.
+ */
 static dd exp_dd_split(dd a, int *k)
 {
-	double kf = std::nearbyint(a.hi * invln2);
-	dd r = two_sum(a.hi, -kf * ln2_hi);
+	int32_t n;
+	double kf = nearest_int(a.hi * exp_inv, &n);
+	dd r = two_sum(a.hi - kf * exp_l1, -kf * exp_l2);
 	r = dd_add(r, {a.lo, 0});
-	r = dd_add(r, dd_neg(two_prod(kf, ln2_lo)));
-	r = dd_add(r, {-kf * ln2_lo2, 0});
-	*k = static_cast<int>(kf);
-	/* expm1 of s = r / 2^4, |s| < 0.022, to s^9/9! (the rest is below
-	 * 2^-71 of it), then four squarings of 1 + e as 2e + e^2, each
-	 * doubling the relative error: 2^-67.  The inner terms, from
-	 * s^4/4! on, reach the sum scaled by s^3/4! < 2^-21: double will
-	 * do for them. */
-	dd s = dd_scale(r, 0x1p-4);
-	double th = 1;
-	for (int n = 9; n >= 5; n--)
-		th = 1 + th * s.hi * recip_n[n].hi;
-	dd t = {th, 0};
-	for (int n = 4; n >= 2; n--)
-		t = dd_add({1, 0}, dd_mul(dd_mul(t, s), recip_n[n]));
-	dd e = dd_mul(s, t);
-	for (int i = 0; i < 4; i++)
-		e = dd_add(dd_scale(e, 2), dd_mul(e, e));
-	return dd_add({1, 0}, e);
+	r = dd_add(r, {-kf * exp_l3, 0});
+	double r2 = r.hi * r.hi + 2 * r.hi * r.lo;
+	double q = r2 * (0.5 + r.hi * (expm1_c[0] + r.hi * (expm1_c[1]
+		+ r.hi * (expm1_c[2] + r.hi * expm1_c[3]))));
+	dd e = dd_add(r, {q, 0});
+	int j = n & (exp_n - 1);
+	dd t = fast_two_sum(exp2_table[j].h, exp2_table[j].l);
+	*k = (n - j) / exp_n;
+	return dd_add(t, dd_mul(t, e));
 }
 
-/* cos and sin of t, |t| <= pi/4 + a little, to about 2^-67: the first
- * terms left out, t^20/20! and t^21/21!, are below 2^-68.  The terms
- * from t^10 on reach the sums scaled by t^8/8! < 2^-17 (and t^8/9! for
- * sin): they are summed in double. */
-static void cos_sin_small_dd(dd t, dd *c, dd *s)
+/*
+ * cos and sin of j 2 pi / 128 + r, |r| <= pi / 128 and a hair, to about
+ * 2^-71.  The table's entries next to a quarter turn are the quarter
+ * turn's, with the step to it added to r (|r| <= 3 pi / 128 then): r^2
+ * and r^3/3! in double-double, the terms from r^4/4! (below 2^-19) and
+ * r^5/5! (below 2^-25) on in double, the first left out, r^12/12! and
+ * r^13/13!, below 2^-74.
+ */
+static void cos_sin_turn_dd(unsigned j, dd r, dd *c, dd *s)
 {
-	dd t2 = dd_mul(t, t);
-	double ch = 1, sh = 1;
-	for (int n = 18; n >= 10; n -= 2) {
-		ch = 1 - ch * t2.hi * recip_cos[n / 2].hi;
-		sh = 1 - sh * t2.hi * recip_sin[n / 2].hi;
-	}
-	dd sc = {ch, 0}, ss = {sh, 0};
-	for (int n = 8; n >= 2; n -= 2) {
-		/* cos: 1 - t^2/((n-1) n) (...); sin: 1 - t^2/(n (n+1)) (...) */
-		sc = dd_add({1, 0}, dd_neg(dd_mul(dd_mul(sc, t2), recip_cos[n / 2])));
-		ss = dd_add({1, 0}, dd_neg(dd_mul(dd_mul(ss, t2), recip_sin[n / 2])));
-	}
-	*c = sc;
-	*s = dd_mul(ss, t);
+	const turn_entry &e = turn_table[j & (turn_n - 1)];
+	r = dd_add(r, {e.off_h, e.off_l});
+	dd r2 = dd_mul(r, r), r3 = dd_mul(r2, r);
+	double z = r2.hi;
+	double st = r3.hi * z * (sin_dd_c[0] + z * (sin_dd_c[1] + z * (sin_dd_c[2] + z * sin_dd_c[3])));
+	double ct = z * z * (cos_dd_c[0] + z * (cos_dd_c[1] + z * (cos_dd_c[2] + z * cos_dd_c[3])));
+	dd sr = dd_add(r, dd_add(dd_neg(dd_mul(r3, sixth)), {st, 0}));
+	dd cm = dd_add(dd_scale(r2, -0.5), {ct, 0});	/* cos r - 1 */
+	dd tc = fast_two_sum(e.c_h, e.c_l), ts = fast_two_sum(e.s_h, e.s_l);
+	*c = dd_add(tc, dd_add(dd_mul(tc, cm), dd_neg(dd_mul(ts, sr))));
+	*s = dd_add(ts, dd_add(dd_mul(ts, cm), dd_mul(tc, sr)));
 }
 
-/* cos and sin of t + q pi/2. */
-static void quadrant_dd(dd t, unsigned q, dd *c, dd *s)
+/* The turn j and the remainder of a double-double phase v, |v.hi| < 2^21:
+ * j t1 and j t2 exact, v.hi - j t1 exact by Sterbenz's lemma. */
+static unsigned reduce_turn_dd(dd v, dd *r)
 {
-	dd cr, sr;
-	cos_sin_small_dd(t, &cr, &sr);
-	switch (q & 3) {
-	case 0: *c = cr; *s = sr; break;
-	case 1: *c = dd_neg(sr); *s = cr; break;
-	case 2: *c = dd_neg(cr); *s = dd_neg(sr); break;
-	default: *c = sr; *s = dd_neg(cr); break;
-	}
+	int32_t j;
+	double jf = nearest_int(v.hi * turn_inv, &j);
+	dd t = two_sum(v.hi - jf * turn_1, -jf * turn_2);
+	t = dd_add(t, {v.lo, 0});
+	*r = dd_add(t, {-jf * turn_3, 0});
+	return static_cast<uint32_t>(j);
 }
 
-/* cos and sin of 2xy to about 2^-66 of 1, for x, y finite and not 0. */
+/* cos and sin of 2xy to about 2^-71 of 1, for x, y finite and not 0. */
 static void cos_sin_2xy_dd(double x, double y, dd *c, dd *s)
 {
 	int ex = std::ilogb(x), ey = std::ilogb(y);
+	dd r;
+	unsigned j;
 	if (ex + ey >= 20) {
+		/* A quarter turn is 32 of the table's steps. */
 		dd t;
 		unsigned q = huge_phase(x, y, &t);
-		quadrant_dd(t, q, c, s);
+		j = 32 * q + reduce_turn_dd(t, &r);
+		cos_sin_turn_dd(j, r, c, s);
+		if ((x < 0) != (y < 0))
+			*s = dd_neg(*s);
 	} else {
 		int k = (ex - ey) / 2;
 		dd v = two_prod(2 * std::ldexp(x, -k), std::ldexp(y, k));
-		double kf = std::nearbyint(v.hi * (2 * rpi_hi));
-		dd r = two_sum(v.hi, -kf * pio2_1);
-		r = dd_add(r, {v.lo, 0});
-		r = dd_add(r, {-kf * pio2_2, 0});
-		r = dd_add(r, {-kf * pio2_3, 0});
-		quadrant_dd(r, static_cast<unsigned>(static_cast<long long>(kf) & 3), c, s);
+		j = reduce_turn_dd(v, &r);
+		cos_sin_turn_dd(j, r, c, s);
 	}
-	if ((x < 0) != (y < 0) && ex + ey >= 20)
-		*s = dd_neg(*s);
 }
 
-/* 2 exp(-z^2) = (re + i im) 2^k, both parts to about 2^-66 of |exp|, for
- * |x|, |y| <= 2^450 and y^2 - x^2 well inside the range of exp. */
+/* 2 exp(-z^2) = (re + i im) 2^k, both parts to 2^-69 of |exp|,
+ * for |x|, |y| <= 2^450 and y^2 - x^2 well inside the range of exp. */
 void exp_mz2_careful(double x, double y, dd *re, dd *im, int *k)
 {
 	dd u = diff_squares({x, 0}, {y, 0});

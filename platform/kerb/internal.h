@@ -71,7 +71,6 @@ constexpr double asym_rmin = 0x1p27;
 enum { ALG_SPECIAL = 0, ALG_TAYLOR = 1, ALG_CFRAC = 3, ALG_ASYM = 4, ALG_ZERO = 5,
 	ALG_GRID = 6, ALG_REFLECT = 10 };
 
-constexpr double ln2_lo2 = 0x1.f97b57a079a19p-103;
 /* pi/2 in three parts, the first two of 30 bits: k p1 and k p2 are exact
  * for k < 2^23. */
 constexpr double pio2_1 = 0x1.921fb54000000p+0, pio2_2 = 0x1.10b4611800000p-30,

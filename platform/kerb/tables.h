@@ -1,6 +1,7 @@
 /* SPDX-License-Identifier: ISC */
 /*
- * tables.h: the tables that platform/kerb/mkgrid generates into grid.cc.
+ * tables.h: the tables that platform/kerb/mkgrid generates into grid.cc
+ * (those of exp.cc, from mkexp, are in exp_tables.h).
  */
 #ifndef KERB_TABLES_H
 #define KERB_TABLES_H
@@ -37,10 +38,6 @@ extern const zero w_zeros[nzeros];
  * zero_start[k] to zero_start[k + 1]. */
 extern const uint16_t zero_start[nzeros + 1];
 extern const double zero_coef[];
-
-/* 1/n for n <= 10; 1/((n - 1) n) and 1/(n (n + 1)) for even n <= 28, at
- * index n/2. */
-extern const dd recip_n[11], recip_cos[15], recip_sin[15];
 
 } // namespace kerb
 
