@@ -27,25 +27,24 @@
  * How much cancellation the fast terms bear.  A part p = a - b of the
  * reflection errs by the errors of its terms and half an ulp of p.
  * Against the careful terms, on 10^7 points of the lower box, the two
- * terms together erred by at most 7.5e-16 of the larger,
- * M = max(|a|, |b|) (2 exp(-z^2) by 5.2e-16 of M, about 2 ulp of itself;
- * the series by 5.5e-16 of |w(-z)|, which is more of M where w(-z)'s
- * part is its smaller one), so p is within 7.5e-16 M/|p| + 1.1e-16 of
- * itself.  The bound on a part, 3e-15 of itself, bears M/|p| up to 3.85:
- * from M/|p| = 3.7 (a little under two bits lost) the terms are
- * recomputed, which leaves the fast path 2.9e-15 at worst.  Two bits
- * (4) would allow 3.1e-15 where the worst of both errors met; no larger
- * threshold is safe.  None secures the norm-wise aim, 5e-16 of |w|,
- * either (the terms alone may err by 7.5e-16 of M, and M may be |w|);
- * the tables meet it, 4.9e-16.  A part below 1e-3 |w|, which the
- * per-part bound leaves out, could be spared the careful terms, but in
- * the lower box 1 careful call in 70 has one: not worth a test on every
- * call.  Should either term's error grow, the 7.5e-16 is to be measured
- * again.
+ * terms together erred by at most 6.7e-16 of the larger,
+ * M = max(|a|, |b|) (2 exp(-z^2) by 3.2e-16 of M, at most 1.7 ulp of
+ * itself; the series by 5.5e-16 of |w(-z)|, which is more of M where
+ * w(-z)'s part is its smaller one), so p is within 6.7e-16 M/|p| +
+ * 1.1e-16 of itself.  The bound on a part, 3e-15 of itself, bears M/|p|
+ * up to 4.3: from M/|p| = 3.7 (a little under two bits lost) the terms
+ * are recomputed, which leaves the fast path 2.6e-15 at worst, with room
+ * for a worse point than the 10^7 showed.  None secures the norm-wise
+ * aim, 5e-16 of |w|, either (the terms alone may err by 6.7e-16 of M,
+ * and M may be |w|); the tables meet it, 3.0e-16.  A part below
+ * 1e-3 |w|, which the per-part bound leaves out, could be spared the
+ * careful terms, but in the lower box 1 careful call in 70 has one: not
+ * worth a test on every call.  Should either term's error grow, the
+ * 6.7e-16 is to be measured again.
  *
  * Error bound, measured against 50-digit tables of 124,947 points on
- * every target: 4.9e-16 relative to |w|, median 2.4e-17; each part,
- * where it is at least 1e-3 |w| and normal, within 1.0e-15 of itself.
+ * every target: 3.0e-16 relative to |w|, median 2.3e-17; each part,
+ * where it is at least 1e-3 |w| and normal, within 1.2e-15 of itself.
  *
  * The error-free products need correctly rounded double arithmetic: on
  * x86 the library is compiled for SSE2, and contraction into fused
