@@ -30,24 +30,6 @@ const char *const set_names[] = {"random", "realaxis-far", "one-plus-i",
 	"part-zero", "upper-box", "lower-box", "line-wings"};
 constexpr unsigned nsets = sizeof set_names / sizeof set_names[0];
 
-/* The records of the tables named by the environment variables, in turn;
- * a table that is missing leaves the count short. */
-template <class T> std::vector<T> load(std::initializer_list<const char *> envs)
-{
-	std::vector<T> v;
-	for (const char *env : envs) {
-		const char *path = std::getenv(env);
-		FILE *f = path ? std::fopen(path, "rb") : nullptr;
-		if (f == nullptr)
-			continue;
-		T rec;
-		while (std::fread(&rec, sizeof rec, 1, f) == 1)
-			v.push_back(rec);
-		(void)std::fclose(f);
-	}
-	return v;
-}
-
 /* Relative error of one part against hi (1 + lo). */
 double rel(double got, double hi, float lo)
 {
@@ -89,7 +71,7 @@ constexpr double norm_bound = 1e-15, part_bound = 3e-15, axis_bound = 1e-15,
 
 TEST(WOfZTable, MeetsTheBounds)
 {
-	std::vector<WPoint> table = load<WPoint>({"KERB_W_TABLE", "KERB_BOX_TABLE"});
+	std::vector<WPoint> table = load_records<WPoint>({"KERB_W_TABLE", "KERB_BOX_TABLE"});
 	ASSERT_GT(table.size(), 124000u) << "no tables in KERB_W_TABLE and KERB_BOX_TABLE";
 	FILE *dump = nullptr;
 	if (const char *path = std::getenv("KERB_ERRORS"))
@@ -174,7 +156,7 @@ constexpr uint32_t line_grid = 5;	/* the set of the line grid's points */
 
 TEST(VoigtTable, MeetsTheBound)
 {
-	std::vector<VPoint> table = load<VPoint>({"KERB_VOIGT_TABLE", "KERB_LINE_TABLE"});
+	std::vector<VPoint> table = load_records<VPoint>({"KERB_VOIGT_TABLE", "KERB_LINE_TABLE"});
 	ASSERT_GT(table.size(), 26000u) << "no tables in KERB_VOIGT_TABLE and KERB_LINE_TABLE";
 	std::vector<double> err, line;
 	size_t failures = 0;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "internal.h"
+#include "table.h"
 
 namespace {
 
@@ -34,20 +35,6 @@ const char *const set_names[] = {"lower-box", "near-origin", "turns", "double-do
 	"real-row", "huge-phase"};
 constexpr uint32_t huge_phase_set = 5;
 
-std::vector<EPoint> load()
-{
-	std::vector<EPoint> v;
-	const char *path = std::getenv("KERB_EXP_TABLE");
-	FILE *f = path ? std::fopen(path, "rb") : nullptr;
-	if (f == nullptr)
-		return v;
-	EPoint p;
-	while (std::fread(&p, sizeof p, 1, f) == 1)
-		v.push_back(p);
-	(void)std::fclose(f);
-	return v;
-}
-
 /* got - (hi + hi lo), exactly enough: the difference of two doubles and
  * a small product. */
 double diff(double got, double hi, float lo)
@@ -62,7 +49,7 @@ double diff(double got, double hi, float lo)
  */
 TEST(ExpMz2Small, EachPartWithinTwoUlp)
 {
-	std::vector<EPoint> pts = load();
+	std::vector<EPoint> pts = load_records<EPoint>({"KERB_EXP_TABLE"});
 	ASSERT_GT(pts.size(), 5000u) << "the table (KERB_EXP_TABLE) is missing or short";
 	double worst[6] = {0, 0, 0, 0, 0, 0};
 	int checked = 0;
@@ -97,7 +84,7 @@ TEST(ExpMz2Small, EachPartWithinTwoUlp)
  * the phase however large. */
 TEST(ExpMz2Careful, WithinTwoToTheMinus68)
 {
-	std::vector<EPoint> pts = load();
+	std::vector<EPoint> pts = load_records<EPoint>({"KERB_EXP_TABLE"});
 	ASSERT_GT(pts.size(), 5000u) << "the table (KERB_EXP_TABLE) is missing or short";
 	double worst = 0;
 	for (const EPoint &p : pts) {
