@@ -16,7 +16,8 @@
  * proportional to x.
  *
  * Error bound: measured, 2.7e-16 of |w| at most (median 6e-17) over the
- * uniform upper box and line wings; each part that is at least 1e-3 |w|, 1e-15 of itself.
+ * uniform upper box and line wings; each part that is at least 1e-3 |w|,
+ * 1e-15 of itself.
  */
 #include <cmath>
 #include <cstdint>
