@@ -51,6 +51,26 @@ static inline pair load_pair(const double *p)
 	return p * tt + __builtin_shufflevector(p, p, 1, 0) * ts;
 }
 
+/* The cell of grid g whose centre z0 lies nearest to x + iy (x, y >= 0
+ * within the grid) and the offset t = z - z0. */
+struct cell_at {
+	int cell, ng;		/* index, and its number of groups of four */
+	const double *coef;	/* its coefficients, highest group first */
+	double x0, y0, tr, ti;	/* the centre, and the offset from it */
+};
+
+static inline cell_at locate(const grid &g, double x, double y)
+{
+	/* x - x0 and y in steps, exactly (a power of two apart from x0, and
+	 * x - x0 exact by Sterbenz or a zero x0), less the nearest centre's
+	 * whole number of steps, exactly. */
+	double xs = (x - g.x0) * g.scale, ys = y * g.scale;
+	double xr = nearest(xs), yr = nearest(ys);
+	int cell = g.nx * static_cast<int>(yr) + static_cast<int>(xr);
+	return {cell, g.start[cell + 1] - g.start[cell], g.coef + 8 * g.start[cell],
+		g.x0 + xr * g.step, yr * g.step, (xs - xr) * g.step, (ys - yr) * g.step};
+}
+
 /*
  * w(z0 + t) as its Taylor series about the nearest centre z0 of grid g,
  * |Re t|, |Im t| <= step/2, for x, y >= 0 within the grid; on the real
@@ -67,16 +87,10 @@ template <bool with_exp>
 [[gnu::always_inline]] static inline int series(const grid &g, dd x, dd y,
 	double *re, double *im, double e_re = 0, double e_im = 0)
 {
-	/* x - x0 and y in steps, exactly (a power of two apart from x0, and
-	 * x - x0 exact by Sterbenz or a zero x0), less the nearest centre's
-	 * whole number of steps, exactly. */
-	double xs = (x.hi - g.x0) * g.scale, ys = y.hi * g.scale;
-	double xr = nearest(xs), yr = nearest(ys);
-	int i = static_cast<int>(xr), j = static_cast<int>(yr);
-	double tr = (xs - xr) * g.step + x.lo, ti = (ys - yr) * g.step + y.lo;
-	int cell = g.nx * j + i;
-	int ng = g.start[cell + 1] - g.start[cell];
-	const double *c = g.coef + 8 * g.start[cell];
+	cell_at at = locate(g, x.hi, y.hi);
+	double tr = at.tr + x.lo, ti = at.ti + y.lo;
+	int ng = at.ng;
+	const double *c = at.coef;
 	double t2r = tr * tr - ti * ti, t2i = 2 * tr * ti;
 	double vr = t2r * t2r - t2i * t2i, vi = 2 * t2r * t2i;
 	double t3r = t2r * tr - t2i * ti, t3i = t2r * ti + t2i * tr;
@@ -148,14 +162,10 @@ static inline dd mul_short(dd a, double s)
  */
 void grid_taylor_dd(const grid &g, double x, double y, dd *re, dd *im, bool with_exp)
 {
-	double xs = (x - g.x0) * g.scale, ys = y * g.scale;
-	double xr = nearest(xs), yr = nearest(ys);
-	int i = static_cast<int>(xr), j = static_cast<int>(yr);
-	double x0 = g.x0 + xr * g.step, y0 = yr * g.step;
-	double tr = (xs - xr) * g.step, ti = (ys - yr) * g.step;
-	int cell = g.nx * j + i;
-	int ng = g.start[cell + 1] - g.start[cell];
-	const double *c = g.coef + 8 * g.start[cell];
+	cell_at at = locate(g, x, y);
+	double x0 = at.x0, y0 = at.y0, tr = at.tr, ti = at.ti;
+	int cell = at.cell, ng = at.ng;
+	const double *c = at.coef;
 	/* sum_{n >= 3} c_n t^(n-3) = P3 + t Q0 + t^2 Q1 + t^3 Q2, where P3
 	 * sums c_(4k+3) v^k and Q_m sums c_(4k+m) v^(k-1) from k = 1, v = t^4:
 	 * four chains of ng - 1 steps rather than one of 4 ng - 4. */
@@ -199,7 +209,7 @@ void grid_taylor_dd(const grid &g, double x, double y, dd *re, dd *im, bool with
 	}
 	/* The row on the real axis sums w - exp(-z^2); beyond x = 7,
 	 * exp(-z^2) is below 2^-60 |w| there. */
-	if (with_exp && j == 0 && x < 7) {
+	if (with_exp && y0 == 0 && x < 7) {
 		dd er, ei;
 		int k;
 		exp_mz2_careful(x, y, &er, &ei, &k);
