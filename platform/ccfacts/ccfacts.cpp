@@ -511,10 +511,8 @@ default_jobs()
 
 	if (sched_getaffinity(0, sizeof(set), &set) == 0)
 		n = CPU_COUNT(&set);
-	if (n <= 0) {
-		long online = sysconf(_SC_NPROCESSORS_ONLN);
-		n = online > 0 ? static_cast<int>(std::min<long>(online, nprobes)) : 1;
-	}
+	if (n <= 0)
+		n = static_cast<int>(std::clamp<long>(sysconf(_SC_NPROCESSORS_ONLN), 1, nprobes));
 	return std::min(static_cast<size_t>(n), nprobes);
 }
 
