@@ -55,6 +55,7 @@ static long long droplogat;		/* when the next line about drops may go */
 static void possess(void);
 static void cloexec(int);
 static int groups_of(const struct passwd *);
+static int groups_are(const struct passwd *, gid_t);
 static void killkids(int);
 static void stoppable(void);
 static void stop(int);
@@ -63,6 +64,7 @@ static int droplog(void);
 static void wallprog_1(struct svc_req *, SVCXPRT *);
 static void *wallproc_wall_1(char **, struct svc_req *);
 static void unstop(void);
+static void hush(void);
 static bool_t xdr_message(XDR *, char **);
 
 /* The library takes every filter through one variadic pointer type. */
@@ -74,8 +76,10 @@ main(int argc, char *argv[])
 	struct sockaddr_in sin;
 	socklen_t len = sizeof(sin);
 	struct passwd *pw;
+	struct group *gr;
 	SVCXPRT *transp;
-	int sock = 0, proto = 0, s;
+	int sock = 0, proto = 0, s, notty = 0;
+	gid_t ttygid = 0;
 
 	if (argc == 2 && strcmp(argv[1], "-n") == 0)
 		nodaemon = 1;
@@ -84,19 +88,35 @@ main(int argc, char *argv[])
 		exit(1);
 	}
 
-	/* Anyone may send us text to run wall(1) on: never do that as root. */
+	/*
+	 * Anyone may send us text to run wall(1) on: never do that as root.
+	 * A login's terminal is writable by the terminal group alone (mode
+	 * 0620, 0600 after mesg n), and wall is not always set-group-ID to
+	 * it, so keep that group as the only supplementary one: it opens the
+	 * terminals that accept messages and nothing else of root's.
+	 */
 	if (getuid() == 0 || geteuid() == 0) {
+		if ((gr = getgrnam("tty")) != NULL)
+			ttygid = gr->gr_gid;
+		else
+			notty = 1;
 		if ((pw = getpwnam("nobody")) != NULL) {
 			(void)initgroups(pw->pw_name, pw->pw_gid);
+			if (!notty)
+				(void)setgroups(1, &ttygid);
 			(void)setgid(pw->pw_gid);
 			(void)setuid(pw->pw_uid);
 		}
 		(void)seteuid(0);	/* must fail once root is gone */
 		/* root's groups (shadow, disk, ...) must be gone as well */
-		if (getuid() == 0 || geteuid() == 0 || !groups_of(pw)) {
+		if (getuid() == 0 || geteuid() == 0 ||
+		    !(notty ? groups_of(pw) : groups_are(pw, ttygid))) {
 			syslog(LOG_CRIT, "can't drop root privileges");
 			exit(1);
 		}
+		if (notty)
+			syslog(LOG_WARNING, "no group tty: messages reach only "
+			    "terminals writable by everyone");
 	}
 
 	/* inetd hands us the service socket on descriptor 0. */
@@ -191,6 +211,21 @@ out:
 	free(have);
 	free(want);
 	return ok;
+}
+
+/*
+ * Whether the process has the user PW's group ID as its real, effective
+ * and saved one, and GID as its only supplementary group.
+ */
+static int
+groups_are(const struct passwd *pw, gid_t gid)
+{
+	gid_t rgid, egid, sgid, have[2];
+
+	if (pw == NULL || getresgid(&rgid, &egid, &sgid) == -1 ||
+	    rgid != pw->pw_gid || egid != pw->pw_gid || sgid != pw->pw_gid)
+		return 0;
+	return getgroups(2, have) == 1 && have[0] == gid;
 }
 
 /* Our sockets are no business of a delivery's shell and wall. */
@@ -419,6 +454,7 @@ wallproc_wall_1(char **msg, struct svc_req *rqstp)
 	if (pid != 0)
 		return &retval;
 	unstop();
+	hush();
 
 	if ((pfp = popen("/usr/bin/wall -n", "w")) == NULL)
 		_exit(0);
@@ -437,4 +473,23 @@ unstop(void)
 		if (sigismember(&stops, sig) == 1)
 			(void)signal(sig, SIG_DFL);
 	(void)sigprocmask(SIG_UNBLOCK, &stops, NULL);
+}
+
+/*
+ * What wall says is for nobody: inetd leaves the service socket on
+ * descriptors 1 and 2, and run by anyone but root wall complains of -n
+ * on every delivery.  Without a null device (a bare chroot) they stay as
+ * they are; a write to an unconnected datagram socket goes nowhere.
+ */
+static void
+hush(void)
+{
+	int fd;
+
+	if ((fd = open("/dev/null", O_WRONLY)) == -1)
+		return;
+	(void)dup2(fd, 1);
+	(void)dup2(fd, 2);
+	if (fd > 2)
+		(void)close(fd);
 }

@@ -5,6 +5,7 @@ keeps what it reads, private mount and network namespaces, a test socket on
 on a running bcastd."""
 
 import glob
+import grp
 import os
 import pty
 import re
@@ -68,14 +69,16 @@ def world_dir(prefix):
 
 
 class Capture:
-    """A stand-in for wall(1).  Each run keeps its standard input and its
-    identity (the Uid/Gid/Groups lines of its status) and its arguments.
+    """A stand-in for wall(1).  Each run keeps its standard input, its
+    identity (the Uid/Gid/Groups lines of its status), its arguments and
+    where its standard output and error lead.
     While a gate is held, each run waits at it before reading its input."""
 
     SCRIPT = r'''#!/bin/sh
 d=%s
+out="$(readlink /proc/$$/fd/1) $(readlink /proc/$$/fd/2)"
 f=$(mktemp "$d/w.XXXXXXXX") || exit 1
-{ grep -E '^(Uid|Gid|Groups):' /proc/$$/status; echo "Args: $*"; } > "$f.who"
+{ grep -E '^(Uid|Gid|Groups):' /proc/$$/status; echo "Args: $*"; echo "Out: $out"; } > "$f.who"
 [ -p "$d/gate" ] && { : < "$d/gate"; } 2>/dev/null
 cat > "$f"
 mv "$f" "$f.msg"
@@ -102,7 +105,7 @@ mv "$f" "$f.msg"
 
     def runs(self):
         """(bytes, identity) of every finished run; identity maps Uid, Gid
-        (lists of real, effective, saved, fs), Groups and Args."""
+        (lists of real, effective, saved, fs), Groups, Args and Out."""
         out = []
         for p in sorted(glob.glob(os.path.join(self.dir, 'w.*.msg'))):
             who = {}
@@ -399,23 +402,62 @@ class LogSocket:
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
+# A login's user: neither root nor nobody, so that only the terminal group
+# can open its terminal to the daemon's wall.
+LOGIN_UID, LOGIN_NAME = 4242, 'alice'
+TTY_GID = grp.getgrnam('tty').gr_gid
+
+
+def utmp_entry(pid, line, user):
+    """One USER_PROCESS record in utmpdump's text form."""
+    return ('[7] [%05d] [%-4s] [%-32s] [%-32s] [%-256s] [%-15s] [%s]\n'
+            % (pid, line[-4:], user, line, '', '0.0.0.0',
+               time.strftime('%Y-%m-%dT%H:%M:%S,000000+00:00', time.gmtime())))
+
+
+def login_pty(mode):
+    """(master, slave, name) of a pseudo-terminal as login leaves it: owned
+    by the login's user and the group tty, mode 0620 while it accepts
+    messages, 0600 after mesg n."""
+    master, slave = pty.openpty()
+    name = os.ttyname(slave)
+    os.chown(name, LOGIN_UID, TTY_GID)
+    os.chmod(name, mode)
+    return master, slave, name
+
+
+def read_pty(fd, until, timeout):
+    """Bytes from master FD until UNTIL appears (or time runs out)."""
+    data = b''
+    end = time.monotonic() + timeout
+    os.set_blocking(fd, False)
+    while until not in data and time.monotonic() < end:
+        try:
+            data += os.read(fd, 4096)
+        except BlockingIOError:
+            time.sleep(0.02)
+        except OSError:     # EIO: no slave left open
+            break
+    return data
+
+
 class Terminal:
-    """A pseudo-terminal registered in a private utmp as a login of root,
-    writable by everyone so that an unprivileged wall can reach it."""
+    """Two logins of one user in a private utmp: a terminal that accepts
+    messages (0620) and, listed before it so that wall comes to it first,
+    one whose owner said mesg n (0600), which must never show anything."""
 
     def __init__(self):
-        self.master, self.slave = pty.openpty()
-        self.name = os.ttyname(self.slave)
-        os.chmod(self.name, 0o666)
-        self.dir = world_dir('utmp.')
-        line = self.name[len('/dev/'):]
-        text = ('[7] [%05d] [%-4s] [%-32s] [%-32s] [%-256s] [%-15s] [%s]\n'
-                % (os.getpid(), line[-4:], 'root', line, '', '0.0.0.0',
-                   time.strftime('%Y-%m-%dT%H:%M:%S,000000+00:00', time.gmtime())))
+        self.master, self.slave, self.name = login_pty(0o620)
+        self.refusing, self.refusing_slave, self.refusing_name = login_pty(0o600)
+        self.dir = tempfile.mkdtemp(prefix='utmp.')
+        text = ''.join(utmp_entry(os.getpid(), n[len('/dev/'):], LOGIN_NAME)
+                       for n in (self.refusing_name, self.name))
         utmp = os.path.join(self.dir, 'utmp')
         with open(utmp, 'wb') as f:
             subprocess.run(['utmpdump', '-r'], input=text.encode(), stdout=f,
                            stderr=subprocess.DEVNULL, check=True)
+        # as on a running system: /run searchable, utmp readable by all
+        os.chmod(self.dir, 0o755)
         os.chmod(utmp, 0o644)
 
     def bind(self):
@@ -423,20 +465,17 @@ class Terminal:
         return (self.dir, '/run')
 
     def read(self, until, timeout=10.0):
-        """Bytes from the master side until UNTIL appears (or time runs out)."""
-        data = b''
-        end = time.monotonic() + timeout
-        os.set_blocking(self.master, False)
-        while until not in data and time.monotonic() < end:
-            try:
-                data += os.read(self.master, 4096)
-            except BlockingIOError:
-                time.sleep(0.02)
-        return data
+        """Bytes the accepting terminal shows until UNTIL appears (or time
+        runs out)."""
+        return read_pty(self.master, until, timeout)
+
+    def refused(self):
+        """What the mesg n terminal has shown so far (nothing, ever)."""
+        return read_pty(self.refusing, b'\0', 0.2)
 
     def close(self):
-        os.close(self.master)
-        os.close(self.slave)
+        for fd in (self.master, self.slave, self.refusing, self.refusing_slave):
+            os.close(fd)
         shutil.rmtree(self.dir, ignore_errors=True)
 
 

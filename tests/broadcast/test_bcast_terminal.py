@@ -27,8 +27,9 @@ def terminal(rpc_lock):
 @pytest.mark.parametrize('mode', ['standalone', 'inetd'])
 @pytest.mark.parametrize('client,server', PAIRS)
 def test_terminal_shows_message(client, server, mode, terminal):
-    """bcast localhost with a body: the logged-in terminal shows wall's
-    banner, then the two BELs, the header and the body."""
+    """bcast localhost with a body: a login's terminal (0620 user:tty)
+    shows wall's banner, then the two BELs, the header and the body; the
+    terminal of a login that said mesg n shows nothing."""
     if mode == 'standalone':
         daemon = harness.Daemon(server, binds=[terminal.bind()])
         ready = daemon.answering_port
@@ -52,3 +53,4 @@ def test_terminal_shows_message(client, server, mode, terminal):
     want = header('root', 'sender', 'no tty', '21:07') + body
     assert re.search(rb'Broadcast message from \S+', text), shown
     assert b'\a\a' + want in text, shown
+    assert terminal.refused() == b''

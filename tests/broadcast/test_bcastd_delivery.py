@@ -27,6 +27,7 @@ def test_real_wall_reaches_a_terminal(target, daemons):
         seen = term.read(b'greetings from afar')
         assert b'\a\agreetings from afar' in seen, seen
         assert b'Broadcast message from nobody@' in seen, seen
+        assert term.refused() == b''
     finally:
         term.close()
 

@@ -13,6 +13,7 @@ from buildlib import targets_of
 pytestmark = pytest.mark.parametrize('target', targets_of('bcastd'))
 
 NOBODY = 65534
+TTY = harness.TTY_GID
 USER, GROUP = 4242, 4243
 AS_USER = ('setpriv', '--reuid', str(USER), '--regid', str(GROUP), '--groups', str(GROUP))
 # a set-user-ID root program run by USER: real uid USER, effective and saved 0
@@ -64,12 +65,15 @@ def test_root_without_nobody_refuses(target, prefix, daemons, no_nobody):
     assert len(records) == 1 and LOG_LINE.match(records[0]), records
 
 
-@pytest.mark.parametrize('prefix, uid, gid', [
-    ((), NOBODY, NOBODY),
-    (AS_SETUID, NOBODY, NOBODY),
-    (AS_USER, USER, GROUP),
+@pytest.mark.parametrize('prefix, uid, gid, groups', [
+    ((), NOBODY, NOBODY, TTY),
+    (AS_SETUID, NOBODY, NOBODY, TTY),
+    (AS_USER, USER, GROUP, GROUP),
 ], ids=['root', 'setuid', 'user'])
-def test_identity_of_the_delivery(target, prefix, uid, gid, daemons, capture):
+def test_identity_of_the_delivery(target, prefix, uid, gid, groups, daemons, capture):
+    """Given up root, wall runs as nobody with the terminal group alone;
+    run by a user, as that user.  In inetd mode descriptors 0 to 2 are the
+    service socket: what wall writes must not go there."""
     d = daemons(target, args=(), stdin='socket', binds=[capture.bind()], prefix=prefix, direct=True)
     with d.client() as c:
         assert c.wall('who am i\n').accept_stat == rw.SUCCESS
@@ -79,8 +83,9 @@ def test_identity_of_the_delivery(target, prefix, uid, gid, daemons, capture):
     assert text == b'\a\awho am i\n'
     assert who['Uid'] == [str(uid)] * 4
     assert who['Gid'] == [str(gid)] * 4
-    assert who['Groups'] == [str(gid)]
+    assert who['Groups'] == [str(groups)]
     assert who['Args'] == ['-n']
+    assert who['Out'] == ['/dev/null', '/dev/null']
 
 
 def test_no_portmapper(target, daemons, tmp_path):
@@ -129,15 +134,43 @@ def status_ids(pid):
 
 
 def test_root_start_keeps_no_root_group(target, daemons, capture):
-    """A root started with root's groups (0 and 42) serves as nobody alone:
-    user, group and supplementary groups."""
+    """A root started with root's groups (0 and 42) serves as nobody, with
+    the terminal group as its only supplementary group."""
     d = daemons(target, args=(), stdin='socket', binds=[capture.bind()],
                 prefix=('setpriv', '--groups', '0,42'), direct=True)
     assert harness.wait_until(lambda: status_ids(d.pid()).get('Uid') == [str(NOBODY)] * 4)
     ids = status_ids(d.pid())
-    assert ids['Gid'] == [str(NOBODY)] * 4 and ids['Groups'] == [str(NOBODY)], ids
+    assert ids['Gid'] == [str(NOBODY)] * 4 and ids['Groups'] == [str(TTY)], ids
     with d.client() as c:
         assert c.wall('served\n').accept_stat == rw.SUCCESS
     assert d.wait() == 0
     assert capture.wait_for(1)
     assert capture.messages() == [b'\a\aserved\n']
+
+
+def test_without_a_terminal_group(target, daemons, capture, tmp_path):
+    """A system without the group tty: served as nobody with nobody's own
+    groups, and the log told once that only terminals writable by everyone
+    can be reached."""
+    group = tmp_path / 'group'
+    group.write_text(''.join(l for l in open('/etc/group') if not l.startswith('tty:')))
+    nsswitch = tmp_path / 'nsswitch.conf'
+    nsswitch.write_text('passwd: files\ngroup: files\n')
+    log = harness.LogSocket()
+    try:
+        d = daemons(target, args=(), stdin='socket', direct=True,
+                    binds=[capture.bind(), (str(group), '/etc/group'),
+                           (str(nsswitch), '/etc/nsswitch.conf'), *log.bind()])
+        with d.client() as c:
+            assert c.wall('no tty\n').accept_stat == rw.SUCCESS
+        assert d.wait() == 0
+        assert capture.wait_for(1)
+        [(text, who)] = capture.runs()
+        assert text == b'\a\ano tty\n'
+        assert who['Uid'] == [str(NOBODY)] * 4 and who['Groups'] == [str(NOBODY)], who
+        records = log.records('bcastd')
+        assert len(records) == 1 and re.match(
+            rb'^<12>.{15} bcastd: no group tty: messages reach only terminals '
+            rb'writable by everyone$', records[0]), records
+    finally:
+        log.close()

@@ -3,7 +3,7 @@
 """The scenes of the packaging tests that change the system, played inside
 a private mount and network namespace (the caller runs this script under
 `unshare --mount --net --propagation private`): a fresh /run with our own
-rpcbind on our own loopback, and a logged-in pseudo-terminal in our own
+rpcbind on our own loopback, and logged-in pseudo-terminals in our own
 utmp.  Nothing outside the namespaces sees any of it.  Each scene prints
 one JSON object of what it saw; the tests judge it.
 
@@ -22,8 +22,13 @@ import socket
 import subprocess
 import sys
 
-import calcref
 import time
+
+import calcref
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'broadcast'))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..'))
+import harness  # noqa: E402
 
 BODY = b'the packages are in\nsecond line\n'
 
@@ -91,38 +96,33 @@ def wall_mappings():
 
 
 class Terminal:
-    """A pseudo-terminal logged in as root in /run/utmp, writable by
-    everyone so that wall running as nobody reaches it."""
+    """Two logins of one user in /run/utmp, as login leaves their terminals
+    (harness.login_pty): one that accepts messages, 0620, and before it
+    one whose owner said mesg n, 0600."""
 
     def __init__(self):
-        self.master, self.slave = pty.openpty()
-        name = os.ttyname(self.slave)
-        os.chmod(name, 0o666)
-        line = name[len('/dev/'):]
-        entry = ('[7] [%05d] [%-4s] [%-32s] [%-32s] [%-256s] [%-15s] [%s]\n'
-                 % (os.getpid(), line[-4:], 'root', line, '', '0.0.0.0',
-                    time.strftime('%Y-%m-%dT%H:%M:%S,000000+00:00', time.gmtime())))
+        self.master, self.slave, name = harness.login_pty(0o620)
+        self.refusing, self.refusing_slave, refusing_name = harness.login_pty(0o600)
+        text = ''.join(harness.utmp_entry(os.getpid(), n[len('/dev/'):], harness.LOGIN_NAME)
+                       for n in (refusing_name, name))
         with open('/run/utmp', 'wb') as f:
-            sh(['utmpdump', '-r'], input=entry.encode(), capture_output=False,
+            sh(['utmpdump', '-r'], input=text.encode(), capture_output=False,
                stdout=f, stderr=subprocess.DEVNULL, check=True)
         os.chmod('/run/utmp', 0o644)
-        os.set_blocking(self.master, False)
 
     def read(self, until, seconds=40):
-        data = b''
-        end = time.monotonic() + seconds
-        while until not in data and time.monotonic() < end:
-            try:
-                data += os.read(self.master, 4096)
-            except BlockingIOError:
-                time.sleep(0.05)
-        return data.decode(errors='replace')
+        return harness.read_pty(self.master, until, seconds).decode(errors='replace')
+
+    def refused(self):
+        return harness.read_pty(self.refusing, b'\0', 0.2).decode(errors='replace')
 
 
 def broadcast(bcast, term):
-    """bcast localhost with BODY: its status and what the terminal shows."""
+    """bcast localhost with BODY: its status, what the terminal shows and
+    what the one that refuses messages shows."""
     p = sh([bcast, 'localhost'], input=BODY, timeout=60)
-    return {'bcast': text(p), 'terminal': term.read(BODY.splitlines()[-1])}
+    return {'bcast': text(p), 'terminal': term.read(BODY.splitlines()[-1]),
+            'refused': term.refused()}
 
 
 def udp_port_taken(port):

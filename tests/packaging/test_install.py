@@ -57,6 +57,8 @@ def test_installed_daemon_reaches_the_terminal(seen, how):
     shown = run['terminal'].replace('\r', '')
     assert '\a\aRemote Broadcast Message from' in shown
     assert re.search(r'the packages are in *\nsecond line', shown), shown
+    assert re.search(r'Broadcast message from nobody@', shown), shown
+    assert run['refused'] == ''
 
 
 def test_inetd_registers_and_units_map_the_port(seen):

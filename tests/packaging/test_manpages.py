@@ -10,7 +10,9 @@ import pytest
 
 from buildlib import ROOT
 
-PAGES = sorted(p for p in glob.glob(os.path.join(ROOT, '*', '**', '*.[1-8]'), recursive=True)
+# a page that names installed paths is a template that Meson fills in
+PAGES = sorted(p for pattern in ('*.[1-8]', '*.[1-8].in')
+               for p in glob.glob(os.path.join(ROOT, '*', '**', pattern), recursive=True)
                if not os.path.relpath(p, ROOT).startswith('build' + os.sep))
 
 

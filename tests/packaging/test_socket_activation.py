@@ -41,6 +41,8 @@ def test_bcast_reaches_the_terminal_through_the_activated_daemon(seen):
     shown = seen['terminal'].replace('\r', '')
     assert '\a\aRemote Broadcast Message from' in shown
     assert re.search(r'the packages are in *\nsecond line', shown), shown
+    assert re.search(r'Broadcast message from nobody@', shown), shown
+    assert seen['refused'] == ''
     assert seen['daemon_exit'] == 0        # inetd mode: one call, then gone
 
 
