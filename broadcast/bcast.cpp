@@ -5,15 +5,19 @@
  * The message (two header lines naming sender, host, terminal and time,
  * an empty line, then the body from a file or standard input) is composed
  * in full before the network is touched, then handed to the host's bcastd
- * with one call of the broadcast procedure over ONC RPC/UDP.
+ * with one call of the broadcast procedure over ONC RPC/UDP, IPv6 or IPv4.
  */
 #include <sys/types.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 
+#include <sys/socket.h>
+#include <netdb.h>
+
 #include <rpc/rpc.h>
 
 #include <fcntl.h>
+#include <netconfig.h>
 #include <paths.h>
 #include <pwd.h>
 #include <stdint.h>
@@ -36,6 +40,7 @@ static void holdstd(void);
 static size_t msgmax(void);
 static void makemsg(const char *);
 static int timeleft(const struct timespec *, struct timeval *);
+static CLIENT *reach(const char *, const struct timespec *);
 
 static void __attribute__((noreturn))
 usage(const char *name)
@@ -70,8 +75,7 @@ main(int argc, char *argv[])
 	 * libtirpc): bound it by ours, and give the call what is left.
 	 */
 	(void)clock_gettime(CLOCK_MONOTONIC, &start);
-	clnt = clnt_create_timed(argv[1], WALLPROG, WALLVERS, "udp", &timeout);
-	if (clnt == NULL) {
+	if ((clnt = reach(argv[1], &start)) == NULL) {
 		clnt_pcreateerror(argv[1]);
 		exit(1);
 	}
@@ -87,6 +91,75 @@ main(int argc, char *argv[])
 		exit(1);
 	}
 	exit(0);
+}
+
+/*
+ * A client for HOST through the first of its address families whose
+ * portmapper names the program: the families in the order getaddrinfo
+ * gives the host's addresses (IPv6 first where it has both), and udp, then
+ * udp6, for a name it cannot resolve, as the library's own search for "udp"
+ * goes.  The lookups share the one time-out: each may take its share of
+ * what is left, so that a family whose packets vanish leaves time for the
+ * next.  On failure rpc_createerr holds what the library would report: the
+ * last error, unless that says only that the name has no address of its
+ * family and an earlier one says more.
+ */
+static CLIENT *
+reach(const char *host, const struct timespec *start)
+{
+	struct addrinfo hints, *res, *ai;
+	enum clnt_stat said = RPC_SUCCESS;
+	struct rpc_err said_error;
+	struct netconfig *nconf;
+	struct timeval left;
+	const char *netid, *order[2];
+	CLIENT *clnt = NULL;
+	long long us;
+	int n = 0, i;
+
+	memset(&hints, 0, sizeof(hints));
+	hints.ai_family = AF_UNSPEC;
+	hints.ai_socktype = SOCK_DGRAM;
+	if (getaddrinfo(host, NULL, &hints, &res) == 0) {
+		for (ai = res; ai != NULL && n < 2; ai = ai->ai_next) {
+			netid = ai->ai_family == AF_INET6 ? "udp6" :
+			    ai->ai_family == AF_INET ? "udp" : NULL;
+			if (netid != NULL && (n == 0 || order[0] != netid))
+				order[n++] = netid;
+		}
+		freeaddrinfo(res);
+	}
+	if (n == 0) {
+		order[n++] = "udp";
+		order[n++] = "udp6";
+	}
+
+	memset(&said_error, 0, sizeof(said_error));
+	for (i = 0; i < n && clnt == NULL; i++) {
+		if (!timeleft(start, &left)) {
+			rpc_createerr.cf_stat = RPC_TIMEDOUT;
+			break;
+		}
+		us = (left.tv_sec * 1000000LL + left.tv_usec) / (n - i);
+		left.tv_sec = (time_t)(us / 1000000);
+		left.tv_usec = (suseconds_t)(us % 1000000);
+		if ((nconf = getnetconfigent(order[i])) == NULL)
+			continue;
+		clnt = clnt_tp_create_timed(host, WALLPROG, WALLVERS, nconf, &left);
+		freenetconfigent(nconf);
+		if (clnt == NULL && rpc_createerr.cf_stat != RPC_UNKNOWNHOST &&
+		    rpc_createerr.cf_stat != RPC_N2AXLATEFAILURE) {
+			said = rpc_createerr.cf_stat;
+			said_error = rpc_createerr.cf_error;
+		}
+	}
+	if (clnt == NULL && said != RPC_SUCCESS &&
+	    (rpc_createerr.cf_stat == RPC_UNKNOWNHOST ||
+	    rpc_createerr.cf_stat == RPC_N2AXLATEFAILURE)) {
+		rpc_createerr.cf_stat = said;
+		rpc_createerr.cf_error = said_error;
+	}
+	return clnt;
 }
 
 /* What remains of timeout since START, in LEFT; 0 when nothing does. */

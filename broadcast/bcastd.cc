@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <netinet/in.h>
+#include <net/if.h>
 
 #include <rpc/rpc.h>
 #include <rpc/pmap_clnt.h>
@@ -19,6 +20,8 @@
 #include <poll.h>
 #include <pwd.h>
 #include <grp.h>
+#include <ifaddrs.h>
+#include <netconfig.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -59,7 +62,10 @@ static int groups_are(const struct passwd *, gid_t);
 static void killkids(int);
 static void stoppable(void);
 static void stop(int);
-static void serve(SVCXPRT *);
+static int has_ipv6(void);
+static SVCXPRT *udp6_service(void);
+static void unset6(void);
+static void serve(SVCXPRT *, SVCXPRT *);
 static int droplog(void);
 static void wallprog_1(struct svc_req *, SVCXPRT *);
 static void *wallproc_wall_1(char **, struct svc_req *);
@@ -77,7 +83,7 @@ main(int argc, char *argv[])
 	socklen_t len = sizeof(sin);
 	struct passwd *pw;
 	struct group *gr;
-	SVCXPRT *transp;
+	SVCXPRT *transp, *transp6 = NULL;
 	int sock = 0, proto = 0, s, notty = 0;
 	gid_t ttygid = 0;
 
@@ -168,9 +174,13 @@ main(int argc, char *argv[])
 		fprintf(stderr, "unable to register (WALLPROG, WALLVERS, udp).\n");
 		exit(1);
 	}
-	serve(transp);
+	if (!from_inetd)
+		transp6 = udp6_service();
+	serve(transp, transp6);
 	if (stopped) {
 		(void)pmap_unset(WALLPROG, WALLVERS);
+		if (transp6 != NULL)
+			unset6();
 		exit(0);
 	}
 	fprintf(stderr, "svc_run returned\n");
@@ -226,6 +236,79 @@ groups_are(const struct passwd *pw, gid_t gid)
 	    rgid != pw->pw_gid || egid != pw->pw_gid || sgid != pw->pw_gid)
 		return 0;
 	return getgroups(2, have) == 1 && have[0] == gid;
+}
+
+/* Whether an interface that is up has an IPv6 address (::1 at least). */
+static int
+has_ipv6(void)
+{
+	struct ifaddrs *ifa, *p;
+	int found = 0;
+
+	if (getifaddrs(&ifa) == -1)
+		return 0;
+	for (p = ifa; p != NULL && !found; p = p->ifa_next)
+		found = p->ifa_addr != NULL && p->ifa_addr->sa_family == AF_INET6 &&
+		    (p->ifa_flags & IFF_UP);
+	freeifaddrs(ifa);
+	return found;
+}
+
+/*
+ * The program over IPv6 as well, where the host has it: a socket of its
+ * own, IPv6 only (the IPv4 family is the other socket's), registered with
+ * rpcbind for the transport udp6, which the portmapper calls of the IPv4
+ * registration do not touch.  Without IPv6 the daemon serves as before;
+ * with a portmapper that knows no udp6 it says so and serves IPv4.
+ */
+static SVCXPRT *
+udp6_service(void)
+{
+	struct sockaddr_in6 sin6;
+	struct netconfig *nconf;
+	SVCXPRT *transp;
+	int s, on = 1;
+
+	if (!has_ipv6() || (nconf = getnetconfigent("udp6")) == NULL)
+		return NULL;
+	(void)rpcb_unset(WALLPROG, WALLVERS, nconf);	/* an earlier run's */
+	if ((s = socket(AF_INET6, SOCK_DGRAM, IPPROTO_UDP)) < 0) {
+		perror("socket");
+		exit(1);
+	}
+	if (setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof(on)) < 0) {
+		perror("setsockopt");
+		exit(1);
+	}
+	memset(&sin6, 0, sizeof(sin6));
+	sin6.sin6_family = AF_INET6;
+	if (bind(s, (struct sockaddr *)&sin6, sizeof(sin6)) < 0) {
+		perror("bind");
+		exit(1);
+	}
+	cloexec(s);
+	if ((transp = svc_dg_create(s, 0, 0)) == NULL) {
+		fprintf(stderr, "cannot create udp6 service.\n");
+		exit(1);
+	}
+	if (!svc_reg(transp, WALLPROG, WALLVERS, wallprog_1, nconf)) {
+		fprintf(stderr, "unable to register (WALLPROG, WALLVERS, udp6).\n");
+		svc_destroy(transp);
+		transp = NULL;
+	}
+	freenetconfigent(nconf);
+	return transp;
+}
+
+static void
+unset6(void)
+{
+	struct netconfig *nconf;
+
+	if ((nconf = getnetconfigent("udp6")) == NULL)
+		return;
+	(void)rpcb_unset(WALLPROG, WALLVERS, nconf);
+	freenetconfigent(nconf);
 }
 
 /* Our sockets are no business of a delivery's shell and wall. */
@@ -291,20 +374,27 @@ killkids(int signo)
 }
 
 /*
- * The RPC loop.  The UDP transport decodes from its whole receive buffer,
- * not from the bytes that arrived, so learn each datagram's true length
- * before the library reads it; xdr_message holds the argument to it.
+ * The RPC loop, over the service socket and, standalone on a host with
+ * IPv6, its IPv6 twin.  The UDP transport decodes from its whole receive
+ * buffer, not from the bytes that arrived, so learn each datagram's true
+ * length before the library reads it; xdr_message holds the argument to it.
  */
 static void
-serve(SVCXPRT *transp)
+serve(SVCXPRT *transp, SVCXPRT *transp6)
 {
 	struct timespec ts;
-	struct pollfd pfd;
+	struct pollfd pfd[2];
 	char c;
-	int n, ms;
+	int i, n, nfds, ms;
 
-	pfd.fd = transp->xp_fd;
-	pfd.events = POLLIN;
+	pfd[0].fd = transp->xp_fd;
+	pfd[0].events = POLLIN;
+	nfds = 1;
+	if (transp6 != NULL) {
+		pfd[1].fd = transp6->xp_fd;
+		pfd[1].events = POLLIN;
+		nfds = 2;
+	}
 	for (;;) {
 		if (stopped)
 			return;
@@ -312,24 +402,26 @@ serve(SVCXPRT *transp)
 		ms = droplog();
 		ts.tv_sec = ms / 1000;
 		ts.tv_nsec = ms % 1000 * 1000000L;
-		if ((n = ppoll(&pfd, 1, ms < 0 ? NULL : &ts, &waitmask)) < 0) {
+		if ((n = ppoll(pfd, nfds, ms < 0 ? NULL : &ts, &waitmask)) < 0) {
 			if (errno == EINTR)
 				continue;
 			return;
 		}
-		if (n == 0)
-			continue;
-		if (pfd.revents & POLLNVAL)
-			return;
-		dgramlen = recv(pfd.fd, &c, sizeof(c), MSG_PEEK | MSG_TRUNC);
-		if (dgramlen < 0) {
-			/* a pending socket error is reported once, then cleared */
-			if (errno == EBADF || errno == ENOTSOCK)
+		for (i = 0; i < nfds && n > 0; i++) {
+			if (pfd[i].revents == 0)
+				continue;
+			if (pfd[i].revents & POLLNVAL)
 				return;
-			continue;
+			dgramlen = recv(pfd[i].fd, &c, sizeof(c), MSG_PEEK | MSG_TRUNC);
+			if (dgramlen < 0) {
+				/* a pending socket error is reported once, then cleared */
+				if (errno == EBADF || errno == ENOTSOCK)
+					return;
+				continue;
+			}
+			svc_getreq_poll(&pfd[i], 1);
+			dgramlen = -1;
 		}
-		svc_getreq_poll(&pfd, 1);
-		dgramlen = -1;
 	}
 }
 

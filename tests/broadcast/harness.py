@@ -267,6 +267,7 @@ class Daemon:
                  prefix=(), preexec=None, direct=False, stderr=subprocess.PIPE):
         self.target = target
         self.port = None
+        self.host = '127.0.0.1'
         self.proc = None
         self.inetd_sock = None
         self.detached = None
@@ -315,19 +316,26 @@ class Daemon:
             return subprocess.DEVNULL, False
         raise ValueError(kind)
 
-    def answering_port(self, timeout=20.0):
-        """Wait for the portmapper to name a port where a null call is
-        answered (start-up briefly maps its first socket, never read)."""
+    def answering_port(self, timeout=20.0, family='ipv4'):
+        """Wait for the portmapper to name a port of FAMILY (ipv4: udp,
+        ipv6: udp6) where a null call is answered (start-up briefly maps
+        its first socket, never read); later clients use that family."""
+        host = '::1' if family == 'ipv6' else '127.0.0.1'
+
         def probe():
             try:
-                port = rpcwire.getport(rpcwire.WALLPROG, rpcwire.WALLVERS)
+                if family == 'ipv6':
+                    port = rpcwire.getaddr(rpcwire.WALLPROG, rpcwire.WALLVERS, 'udp6')
+                else:
+                    port = rpcwire.getport(rpcwire.WALLPROG, rpcwire.WALLVERS)
             except OSError:
                 return None
             if port:
-                with rpcwire.Client(port, timeout=0.5) as c:
+                with rpcwire.Client(port, host, timeout=0.5) as c:
                     if c.null() is not None:
                         return port
             return None
+        self.host = host
         self.port = wait_until(probe, timeout, 0.05)
         return self.port
 
@@ -340,7 +348,7 @@ class Daemon:
         return wait_until(lambda: not children(self.pid()), timeout)
 
     def client(self, timeout=5.0):
-        return rpcwire.Client(self.port, timeout=timeout)
+        return rpcwire.Client(self.port, self.host, timeout=timeout)
 
     def wait(self, timeout=20.0):
         """Exit status, or None while it still runs after TIMEOUT."""

@@ -83,12 +83,14 @@ class Reply:
 
 
 class Client:
-    """One UDP socket talking to one server port on loopback."""
+    """One UDP socket talking to one server port on loopback (IPv6 when
+    HOST is an IPv6 address)."""
 
     def __init__(self, port, host='127.0.0.1', timeout=5.0):
         self.addr = (host, port)
         self.timeout = timeout
-        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.sock = socket.socket(socket.AF_INET6 if ':' in host else socket.AF_INET,
+                                  socket.SOCK_DGRAM)
         self.sock.settimeout(timeout)
 
     def close(self):
@@ -176,3 +178,22 @@ def getport(prog, vers, prot=IPPROTO_UDP, host='127.0.0.1'):
     if r is None or r.accept_stat != SUCCESS:
         raise OSError('portmapper did not answer GETPORT')
     return struct.unpack('>I', r.body[:4])[0]
+
+
+RPCBVERS, RPCBPROC_GETADDR = 3, 3
+
+
+def getaddr(prog, vers, netid, host='::1'):
+    """Ask rpcbind on HOST (version 3) for the port of PROG, VERS over
+    NETID (0: not registered)."""
+    with Client(111, host) as c:
+        r = c.rpc(PMAPPROG, RPCBVERS, RPCBPROC_GETADDR,
+                  u32(prog) + u32(vers) + xdr_string(netid) + xdr_string('') + xdr_string(''))
+    if r is None or r.accept_stat != SUCCESS:
+        raise OSError('rpcbind did not answer GETADDR')
+    n = struct.unpack('>I', r.body[:4])[0]
+    uaddr = r.body[4:4 + n].decode()
+    if not uaddr:
+        return 0
+    hi, lo = uaddr.rsplit('.', 2)[1:]
+    return int(hi) * 256 + int(lo)

@@ -138,18 +138,28 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 BLACKHOLE = ('ip link set lo up; ip link add v0 type veth peer name v1; '
              'ip addr add 10.9.9.1/24 dev v0; ip link set v0 up; ip link set v1 up; '
              'ip neigh add 10.9.9.2 lladdr 02:00:00:00:00:01 dev v0')
+# the same host by IPv6 too, under the name hole (an /etc/hosts of its own)
+BLACKHOLE6 = (BLACKHOLE + '; ip addr add fd09::1/64 dev v0 nodad; '
+              'ip neigh add fd09::2 lladdr 02:00:00:00:00:01 dev v0; '
+              'printf "fd09::2 hole\\n10.9.9.2 hole\\n" > "$BCAST_RUN/hosts"; '
+              'mount --bind "$BCAST_RUN/hosts" /etc/hosts')
 
 
 def test_one_bound_for_lookup_and_call(tmp_path):
     """The 25 seconds hold for the whole attempt: a portmapper that never
-    answers (the library alone would wait 60 s for it), and one that
-    answers after 10 s naming a daemon that never answers (the call gets
-    the 15 s left, not 25 more).  Each build, each case in a network of
-    its own, all at once."""
+    answers (the library alone would wait 60 s for it), the same by both
+    address families (not 25 s each), and one that answers after 10 s
+    naming a daemon that never answers (the call gets the 15 s left, not
+    25 more).  Each build, each case in a network of its own, all at once."""
     runs = []
     for target in TARGETS:
         runs.append((in_namespace(bcast_cmd(target, '10.9.9.2'), net=True, setup=BLACKHOLE),
                      None, b'10.9.9.2: RPC: Timed out\n'))
+        hosts = tmp_path / ('run.' + target)
+        hosts.mkdir()
+        runs.append((in_namespace(bcast_cmd(target, 'hole'), net=True, setup=BLACKHOLE6,
+                                  run_dir=str(hosts)),
+                     None, b'hole: RPC: Timed out\n'))
         count = tmp_path / ('calls.' + target)
         slow = ('ip link set lo up; PYTHONPATH="%s" /usr/bin/python3 "%s" 10 "%s" & sleep 1'
                 % (HERE, os.path.join(HERE, 'slowrpcbind.py'), count))

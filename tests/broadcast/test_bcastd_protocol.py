@@ -13,14 +13,18 @@ from buildlib import targets_of
 WALL = (rw.WALLPROG, rw.WALLVERS)
 
 
-@pytest.fixture(scope='module', params=targets_of('bcastd'))
+@pytest.fixture(scope='module', params=[(t, f) for t in targets_of('bcastd')
+                                        for f in ('ipv4', 'ipv6')], ids='-'.join)
 def served(request, rpc_lock_module):
-    """(daemon, capture): one standalone daemon per build for this module."""
+    """(daemon, capture): one standalone daemon per build for this module,
+    spoken to over each family it serves."""
+    target, family = request.param
     capture = harness.Capture()
     harness.unregister()
-    d = harness.Daemon(request.param, binds=[capture.bind()])
+    d = harness.Daemon(target, binds=[capture.bind()])
     try:
-        assert d.answering_port(), d.proc.stderr.read() if d.proc.poll() is not None else ''
+        assert d.answering_port(family=family), \
+            d.proc.stderr.read() if d.proc.poll() is not None else ''
         yield d, capture
     finally:
         d.stop()
@@ -57,7 +61,8 @@ def test_answers_to_the_byte(fresh):
         assert c.exchange(dg) == rw.accepted(rw.xid_of(dg), rw.PROG_UNAVAIL)
         dg = rw.wall_call('answered\n')
         assert c.exchange(dg) == rw.accepted(rw.xid_of(dg), rw.SUCCESS)
-    out = subprocess.run(['rpcinfo', '-u', '127.0.0.1', str(rw.WALLPROG), '1'],
+    out = subprocess.run(['rpcinfo', '-T', 'udp6' if ':' in d.host else 'udp', d.host,
+                          str(rw.WALLPROG), '1'],
                          capture_output=True, text=True)
     assert out.returncode == 0 and 'ready and waiting' in out.stdout
     # only the broadcast call delivered anything
