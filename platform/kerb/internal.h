@@ -119,10 +119,9 @@ void exp_mz2(dd x, dd y, double scale, double *re, double *im);
 void exp_mz2_small(dd x, dd y, double *re, double *im);
 void exp_mz2_careful(double x, double y, dd *re, dd *im, int *k);
 
-/* taylor.cc, grid_sum.cc, zeros.cc: the series. */
+/* taylor.cc, grid_sum.cc, zeros.cc: the series (the fast grid series is
+ * paths.h's). */
 void taylor(double x, double y, double r, double *re, double *im);
-int grid_series(const grid &g, dd x, dd y, double *re, double *im);
-int grid_taylor(const grid &g, dd x, dd y, double *re, double *im);
 void grid_taylor_dd(const grid &g, double x, double y, dd *re, dd *im, bool with_exp);
 void zero_series(int z, double ax, double y, double *re, double *im);
 
@@ -155,8 +154,8 @@ int cfrac_levels(double r);
 /* reflect.cc: the careful reflection. */
 void reflect_careful(double x, double y, double *re, double *im);
 
-/* w_of_z.cc: the upper half-plane, for voigt too. */
-void upper(dd x, dd y, double *re, double *im);
+/* voigt.cc: the profile for any arguments. */
+double voigt_point(double x, double sigma, double gamma);
 
 } // namespace kerb
 
