@@ -51,6 +51,19 @@ typedef double quad __attribute__((vector_size(32)));
 	return p * tt + __builtin_shufflevector(p, p, 1, 0) * ts;
 }
 
+/* v with the sign of s added to its own: -v where s has its sign bit,
+ * v elsewhere, by the bits rather than a branch, which mispredicts half
+ * the time on scattered x. */
+[[gnu::always_inline]] inline double flip_by(double v, double s)
+{
+	uint64_t a, b;
+	std::memcpy(&a, &v, sizeof a);
+	std::memcpy(&b, &s, sizeof b);
+	a ^= b & uint64_t(1) << 63;
+	std::memcpy(&v, &a, sizeof v);
+	return v;
+}
+
 /* The cell of grid g whose centre z0 lies nearest to x + iy (x, y >= 0
  * within the grid) and the offset t = z - z0. */
 struct cell_at {
@@ -267,8 +280,7 @@ template <bool wide>
 {
 	if (y >= 0) {
 		upper_t<wide>({std::fabs(x), 0}, {y, 0}, re, im, 0);
-		if (std::signbit(x))
-			*im = -*im;
+		*im = flip_by(*im, x);
 		return;
 	}
 	double ax = std::fabs(x), ay = -y;

@@ -48,7 +48,8 @@
  *
  * The error-free products need correctly rounded double arithmetic: on
  * x86 the library is compiled for SSE2, and contraction into fused
- * multiply-adds is off everywhere (fma is used only where it is exact).
+ * multiply-adds is off everywhere, and fma is used nowhere: the same
+ * numbers on every target.
  */
 #include <cmath>
 #include <cstdint>
