@@ -144,8 +144,9 @@ void check_voigt(const std::vector<double> &x, double sigma, double gamma, const
 
 TEST(Arrays, TablesGiveTheSingleCallsBits)
 {
-	std::vector<WPoint> wt = load_records<WPoint>({"KERB_W_TABLE", "KERB_BOX_TABLE"});
-	ASSERT_GT(wt.size(), 124000u) << "no tables in KERB_W_TABLE and KERB_BOX_TABLE";
+	std::vector<WPoint> wt = load_records<WPoint>({"KERB_W_TABLE", "KERB_BOX_TABLE",
+		"KERB_HOSTILE_TABLE"});
+	ASSERT_GT(wt.size(), 136000u) << "no tables in KERB_W_TABLE, KERB_BOX_TABLE and KERB_HOSTILE_TABLE";
 	std::vector<cplx> z;
 	for (const WPoint &p : wt)
 		z.push_back({p.x, p.y});
