@@ -13,6 +13,7 @@
 #include <cmath>
 #include <complex>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -218,6 +219,26 @@ TEST(Arrays, EveryLengthMixingRegionsAndSpecialInputs)
 			if (HasFailure())
 				return;
 		}
+}
+
+TEST(Arrays, RandomBitPatterns)
+{
+	/* Whatever the bits, NaN payloads and all: arrays of 61 (odd, so
+	 * that no width divides them) against the single calls. */
+	const char *env = std::getenv("KERB_FUZZ");
+	long n = env ? std::atol(env) : 100000;
+	std::mt19937_64 gen(61);
+	auto from_bits = [](uint64_t b) {
+		double d;
+		std::memcpy(&d, &b, sizeof d);
+		return d;
+	};
+	for (long done = 0; done < n && !HasFailure(); done += 61) {
+		std::vector<cplx> z;
+		for (int i = 0; i < 61; i++)
+			z.push_back({from_bits(gen()), from_bits(gen())});
+		check_w(z, "bit patterns");
+	}
 }
 
 TEST(Arrays, VoigtEveryLengthAndEveryKindOfWidth)
