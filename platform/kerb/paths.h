@@ -1,9 +1,10 @@
 /* SPDX-License-Identifier: ISC */
 /*
  * paths.h: w's paths through the plane (the methods and regions are
- * w_of_z.cc's), written once as templates and instantiated twice: by
- * w_of_z.cc for the single call, and by arrays.cc for the loops of
- * w_of_z_n and voigt_n.
+ * w_of_z.cc's) and the inner part of the Voigt profile, written once as
+ * templates: instantiated for the single calls (w_of_z.cc, grid_sum.cc,
+ * voigt.cc) and again, inline in their loops, for w_of_z_n and voigt_n
+ * (arrays.cc).
  *
  * The parameter `wide' chooses only the width of the grid series' chains:
  * a pair of doubles (one complex chain per SSE2 register) or, in the
@@ -192,8 +193,9 @@ template <bool wide>
 	if (mx < taylor_rgrid) {
 		double r = mx < 0x1p-30 ? 2 * mx : std::sqrt(x.hi * x.hi + y.hi * y.hi);
 		if (r < taylor_rgrid) {
-			/* Only w_of_z's upper half-plane comes here (below
-			 * the axis the lower box takes it): no reflection. */
+			/* Never reflected: below the axis the lower box
+			 * sums the series about 0 itself, and beyond the box
+			 * |z| > 8. */
 			taylor(x.hi + x.lo, y.hi + y.lo, r, re, im);
 			return;
 		}
