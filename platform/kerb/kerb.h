@@ -38,8 +38,9 @@ kerb_complex w_of_z(kerb_complex z);
 double voigt(double x, double sigma, double gamma);
 
 /* w[i] = w_of_z(z[i]) and v[i] = voigt(x[i], sigma, gamma) for i < n,
- * bit for bit, at a fraction of the calls' cost; w may be z and v may
- * be x.  The counters below are those of the last point. */
+ * bit for bit, for less than a loop of the calls costs; w may be z and v
+ * may be x (the same array; arrays that overlap otherwise are not
+ * allowed).  The counters below are those of the last point. */
 void w_of_z_n(size_t n, const kerb_complex z[], kerb_complex w[]);
 void voigt_n(size_t n, const double x[], double sigma, double gamma, double v[]);
 
