@@ -11,7 +11,9 @@
  *                gamma in {0.001, 0.1, 1, 10}; the exponential is taken
  *                of the argument of w, (x + i gamma) / sqrt 2
  *
- * then per method code (faddeeva_algorithm) over the points of all three
+ * then w_of_z_n and voigt_n on the same points, against the exponential
+ * and against the loop of single calls,
+ * and per method code (faddeeva_algorithm) over the points of all three
  * boxes, with each code's share of each box.  Each figure is the least
  * of fifteen timings, w and exp alternating, so that a busy machine
  * shifts both alike.
@@ -78,6 +80,36 @@ double time_exp(const std::vector<Point> &pts, int reps)
 	return (now() - t) / (double(reps) * pts.size());
 }
 
+/* w_of_z_n over the points, into a second array. */
+double time_w_n(const std::vector<Point> &pts, int reps)
+{
+	std::vector<std::complex<double>> z(pts.size()), w(pts.size());
+	for (size_t i = 0; i < pts.size(); i++)
+		z[i] = {pts[i].x, pts[i].y};
+	double t = now(), s = 0;
+	for (int r = 0; r < reps; r++) {
+		w_of_z_n(z.size(), z.data(), w.data());
+		s += w[r % w.size()].real();
+	}
+	sink = s;
+	return (now() - t) / (double(reps) * pts.size());
+}
+
+/* voigt_n(x, 1, gamma) for a row of points (x, gamma), one gamma. */
+double time_voigt_n(const std::vector<Point> &pts, int reps)
+{
+	std::vector<double> x(pts.size()), v(pts.size());
+	for (size_t i = 0; i < pts.size(); i++)
+		x[i] = pts[i].x;
+	double t = now(), s = 0;
+	for (int r = 0; r < reps; r++) {
+		voigt_n(x.size(), x.data(), 1.0, opaque(pts[0].y), v.data());
+		s += v[r % v.size()];
+	}
+	sink = s;
+	return (now() - t) / (double(reps) * pts.size());
+}
+
 /* voigt(x, 1, gamma) for the points (x, gamma). */
 double time_voigt(const std::vector<Point> &pts, int reps)
 {
@@ -90,21 +122,25 @@ double time_voigt(const std::vector<Point> &pts, int reps)
 }
 
 struct Cost {
-	double f, e;	/* ns per point: the function, the exponential */
+	double f, e, a;	/* ns per point: the function, the exponential, the array call */
 };
 
 /* The least of fifteen alternating timings of about 2e4 calls each: on a
- * shared machine a timing only ever grows, by what others take. */
+ * shared machine a timing only ever grows, by what others take.  With an
+ * array function, it is timed in the same rounds. */
 Cost measure(const std::vector<Point> &pts, const std::vector<Point> &exp_pts,
-	double (*f)(const std::vector<Point> &, int))
+	double (*f)(const std::vector<Point> &, int),
+	double (*a)(const std::vector<Point> &, int) = nullptr)
 {
 	int reps = std::max(1, 20000 / int(pts.size()));
-	double fs = 1e300, es = 1e300;
+	double fs = 1e300, es = 1e300, as = 1e300;
 	for (int k = 0; k < 15; k++) {
 		fs = std::min(fs, f(pts, reps));
 		es = std::min(es, time_exp(exp_pts, reps));
+		if (a)
+			as = std::min(as, a(pts, reps));
 	}
-	return {fs, es};
+	return {fs, es, a ? as : 0};
 }
 
 struct Region {
@@ -116,6 +152,13 @@ struct Region {
 void row(const char *name, size_t n, Cost c, double target)
 {
 	std::printf("%-34s %7zu %9.1f %9.1f %7.2f %7.1f\n", name, n, c.f, c.e, c.f / c.e, target);
+}
+
+/* The array call against the exponential and against the single calls. */
+void array_row(const char *name, size_t n, Cost c, double target)
+{
+	std::printf("%-34s %7zu %9.1f %9.1f %7.2f %7.1f %9.2f\n", name, n, c.a, c.e, c.a / c.e,
+		target, c.a / c.f);
 }
 
 } // namespace
@@ -169,6 +212,34 @@ int main(int argc, char **argv)
 		Cost c = measure(line, args, time_voigt);
 		row(name, line.size(), c, 3.0);
 		note(name, c, 3.0);
+	}
+	std::printf("worst against its target: %s (%.2f of the target ratio)\n",
+		worst_name.c_str(), worst);
+
+	/* The array calls: the same points, and the loop of single calls
+	 * measured again in the same rounds. */
+	std::printf("\n== arrays: w_of_z_n and voigt_n, mean ns per point, one run\n");
+	std::printf("%-34s %7s %9s %9s %7s %7s %9s\n", "region", "points", "array", "exp", "ratio",
+		"target", "/single");
+	const double array_targets[] = {0.6, 1.2, 0.8};
+	worst = 0;
+	for (size_t b = 0; b < boxes.size(); b++) {
+		const Region &r = boxes[b];
+		Cost c = measure(r.pts, r.pts, time_w, time_w_n);
+		array_row(r.name.c_str(), r.pts.size(), c, array_targets[b]);
+		note(r.name, {c.a, c.e, 0}, array_targets[b]);
+	}
+	for (double g : gammas) {
+		std::vector<Point> line, args;
+		for (int k = -1000; k <= 1000; k++) {
+			line.push_back({0.05 * k, g});
+			args.push_back({0.05 * k / std::sqrt(2.0), g / std::sqrt(2.0)});
+		}
+		char name[64];
+		std::snprintf(name, sizeof name, "voigt_n line grid, gamma %g", g);
+		Cost c = measure(line, args, time_voigt, time_voigt_n);
+		array_row(name, line.size(), c, 0.8);
+		note(name, {c.a, c.e, 0}, 0.8);
 	}
 	std::printf("worst against its target: %s (%.2f of the target ratio)\n",
 		worst_name.c_str(), worst);

@@ -30,19 +30,18 @@ inline dd fast_two_sum(double a, double b)
 }
 
 /* a * b exactly, for |a|, |b| well inside the range (Veltkamp splitting
- * needs 2^27 |a| to stay finite). */
+ * needs 2^27 |a| to stay finite).  Always by the split, never by a fused
+ * multiply-add where the target has one: the two agree only while the
+ * error term is normal, and below that (a tiny x in the series about 0)
+ * the results would differ from target to target. */
 inline dd two_prod(double a, double b)
 {
 	double p = a * b;
-#ifdef __FP_FAST_FMA
-	return {p, __builtin_fma(a, b, -p)};
-#else
 	constexpr double split = 0x1p27 + 1;
 	double ca = split * a, cb = split * b;
 	double ah = ca - (ca - a), bh = cb - (cb - b);
 	double al = a - ah, bl = b - bh;
 	return {p, ((ah * bh - p) + ah * bl + al * bh) + al * bl};
-#endif
 }
 
 inline dd dd_mul(dd a, dd b)

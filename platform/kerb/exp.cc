@@ -31,7 +31,10 @@
  * leading terms are in double-double.
  *
  * Every operation is a correctly rounded double operation (no
- * contraction; fma nowhere), so the results are the same on every target.
+ * contraction; fma nowhere) and no libm function is called on the way
+ * (but cos and sin in cos_sin_dd beyond |2xy| = 1.2e7 given as
+ * double-double, which no caller passes), so the results are the same on
+ * every target.
  *
  * Error bound.  exp_mz2_small: each part within 2 ulp where it is above
  * 2^-46 |exp(-z^2)|, and within 2^-100 |exp(-z^2)| everywhere (the
@@ -55,17 +58,19 @@
 
 namespace kerb {
 
-/* exp(a.hi + a.lo) = m * 2^k with m near 1, never overflowing. */
+static dd exp_dd_split(dd a, int *k);
+
+/* exp(a.hi + a.lo) = m * 2^k with m near 1, never overflowing: by the
+ * tables (exp_dd_split below, within 2^-69 before its one rounding), not
+ * by libm's exp, whose last bit differs from one target's libm to
+ * another's (on x86-64 glibc picks a variant by the processor). */
 double exp_split(dd a, int *k)
 {
 	if (std::fabs(a.hi) > 1500) {
 		*k = a.hi > 0 ? 2200 : -2200;
 		return 1;
 	}
-	double kf = std::nearbyint(a.hi * invln2);
-	double r = (a.hi - kf * ln2_hi) - kf * ln2_lo + a.lo;
-	*k = static_cast<int>(kf);
-	return std::exp(r);
+	return exp_dd_split(a, k).hi;
 }
 
 /* Taylor coefficients of sin r / r - 1 (in r^2 from r^2) and of

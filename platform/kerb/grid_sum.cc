@@ -15,6 +15,9 @@
  * needs it); on x = 0 the centres carry the symmetry that makes Im w
  * proportional to x.
  *
+ * The fast series, and the choice between the rows, are in paths.h, where
+ * the arrays' loops share them; this file holds the careful series.
+ *
  * Error bound: measured, 2.7e-16 of |w| at most (median 6e-17) over the
  * uniform upper box and line wings; each part that is at least 1e-3 |w|,
  * 1e-15 of itself.
@@ -25,119 +28,9 @@
 
 #include "kerb.h"
 #include "internal.h"
+#include "paths.h"
 
 namespace kerb {
-
-/*
- * A complex number as a pair of doubles, which the compiler may keep in
- * one vector register (SSE2 on x86; elsewhere it is two doubles): each
- * part is formed by the same products and sums in the same order as in
- * scalar code, so the results are the same to the bit, in fewer
- * instructions where the pair is one register.
- */
-typedef double pair __attribute__((vector_size(16)));
-
-static inline pair load_pair(const double *p)
-{
-	pair v;
-	std::memcpy(&v, p, sizeof v);
-	return v;
-}
-
-/* p t, t = (tr, ti) given as tt = (tr, tr) and ts = (-ti, ti):
- * (pr tr - pi ti, pi tr + pr ti). */
-[[gnu::always_inline]] static inline pair times(pair p, pair tt, pair ts)
-{
-	return p * tt + __builtin_shufflevector(p, p, 1, 0) * ts;
-}
-
-/* The cell of grid g whose centre z0 lies nearest to x + iy (x, y >= 0
- * within the grid) and the offset t = z - z0. */
-struct cell_at {
-	int cell, ng;		/* index, and its number of groups of four */
-	const double *coef;	/* its coefficients, highest group first */
-	double x0, y0, tr, ti;	/* the centre, and the offset from it */
-};
-
-static inline cell_at locate(const grid &g, double x, double y)
-{
-	/* x - x0 and y in steps, exactly (a power of two apart from x0, and
-	 * x - x0 exact by Sterbenz or a zero x0), less the nearest centre's
-	 * whole number of steps, exactly. */
-	double xs = (x - g.x0) * g.scale, ys = y * g.scale;
-	double xr = nearest(xs), yr = nearest(ys);
-	int cell = g.nx * static_cast<int>(yr) + static_cast<int>(xr);
-	return {cell, g.start[cell + 1] - g.start[cell], g.coef + 8 * g.start[cell],
-		g.x0 + xr * g.step, yr * g.step, (xs - xr) * g.step, (ys - yr) * g.step};
-}
-
-/*
- * w(z0 + t) as its Taylor series about the nearest centre z0 of grid g,
- * |Re t|, |Im t| <= step/2, for x, y >= 0 within the grid; on the real
- * axis's row (grid_row 0) w - exp(-z^2), to which the caller adds
- * exp(-z^2), so that it can start the exponential before the series and
- * the two overlap.  The series is split by the power of t modulo 4 into
- * four Horner chains in t^4, which run side by side; the sum is formed
- * small terms first and added to w(z0) last.  On the axes the centres
- * lie on the axis, so a part that vanishes there (Re w for large x, Im w
- * on x = 0) is summed from terms that vanish with it and keeps its own
- * relative accuracy.  Returns the number of terms.
- */
-template <bool with_exp>
-[[gnu::always_inline]] static inline int series(const grid &g, dd x, dd y,
-	double *re, double *im, double e_re = 0, double e_im = 0)
-{
-	cell_at at = locate(g, x.hi, y.hi);
-	double tr = at.tr + x.lo, ti = at.ti + y.lo;
-	int ng = at.ng;
-	const double *c = at.coef;
-	double t2r = tr * tr - ti * ti, t2i = 2 * tr * ti;
-	double vr = t2r * t2r - t2i * t2i, vi = 2 * t2r * t2i;
-	double t3r = t2r * tr - t2i * ti, t3i = t2r * ti + t2i * tr;
-	pair vv = {vr, vr}, vs = {-vi, vi};
-	pair p0 = load_pair(c), p1 = load_pair(c + 2), p2 = load_pair(c + 4), p3 = load_pair(c + 6);
-	for (int k = 1; k < ng; k++) {
-		c += 8;
-		p0 = times(p0, vv, vs) + load_pair(c);
-		p1 = times(p1, vv, vs) + load_pair(c + 2);
-		p2 = times(p2, vv, vs) + load_pair(c + 4);
-		p3 = times(p3, vv, vs) + load_pair(c + 6);
-	}
-	/* s = t p1 + t^2 p2 + t^3 p3: three products side by side, t^3
-	 * formed while the chains run, rather than Horner's serial steps. */
-	pair s = times(p1, pair{tr, tr}, pair{-ti, ti}) + times(p2, pair{t2r, t2r}, pair{-t2i, t2i})
-		+ times(p3, pair{t3r, t3r}, pair{-t3i, t3i});
-	/* exp(-z^2), if the caller adds it, joins w(z0) before the small
-	 * terms do. */
-	if (with_exp)
-		p0 += pair{e_re, e_im};
-	*re = p0[0] + s[0];
-	*im = p0[1] + s[1];
-	return 4 * ng;
-}
-
-int grid_series(const grid &g, dd x, dd y, double *re, double *im)
-{
-	return series<false>(g, x, y, re, im);
-}
-
-/*
- * w by grid_series, exp(-z^2) added on the real axis's row unless it is
- * below 2^-60 of Re w ~ y / (sqrt(pi) x^2), that is unless x^2 - y^2 >
- * 41.6 + ln(sqrt(pi) x^2) - ln y, which for x < 40.25 holds where
- * x^2 - y^2 > 50 - ln 2 ilogb(y) (with y = 0 or tiny it is always added).
- * The exponential is started first: it does not wait for the series.
- */
-int grid_taylor(const grid &g, dd x, dd y, double *re, double *im)
-{
-	if (grid_row(g, y.hi) == 0 && (y.hi < 0x1p-1000
-		|| (x.hi - y.hi) * (x.hi + y.hi) < 50 - 0.6931 * exponent_of(y.hi))) {
-		double er, ei;
-		exp_mz2_small(x, y, &er, &ei);
-		return series<true>(g, x, y, re, im, er, ei);
-	}
-	return series<false>(g, x, y, re, im);
-}
 
 /* a times s, s of at most 26 significant bits (a grid centre's part),
  * to about 2^-78 of itself: a's head split in halves of 26 bits

@@ -45,14 +45,18 @@ constexpr double taylor_c[27] = {
 	0x1.68f06a2a7ab9cp-24, 0x1.ae64567f544e4p-26, 0x1.f62d19463b71cp-28,
 	0x1.1eed8eff8d898p-29, 0x1.41648b0e3a864p-31, 0x1.6124613a86d09p-33,
 };
-/* Largest r at which the first n Taylor terms reach 2^-60 (index n). */
+/* Largest r (rounded down) at which the first n Taylor terms leave out
+ * below 2^-60 of each part of w (index n).  Re w is near 1 here, but
+ * Im w, odd in x, may be as small as x: the first term left out changes
+ * it by at most n c_n r^(n-1) |x| (the derivative of (iz)^n in x), so
+ * n c_n r^(n-1) <= 2^-60 c_1, the stricter of the two for r < 0.6. */
 constexpr double taylor_r[28] = {
-	0, 0, 0, 1.04e-6, 3.62e-5, 3.10e-4, 1.31e-3, 3.73e-3, 8.21e-3,
-	0.01527, 0.02521, 0.03815, 0.05407, 0.07283, 0.09426, 0.1181,
-	0.1442, 0.1722, 0.2020, 0.2333, 0.2660, 0.2998, 0.3345, 0.3702,
-	0.4065, 0.4434, 0.4808, 0.5186,
+	0, 0, 0, 6.585e-10, 7.880e-7, 2.840e-5, 2.501e-4, 1.084e-3, 3.129e-3,
+	6.989e-3, 0.01315, 0.02192, 0.03345, 0.04776, 0.06476, 0.08430,
+	0.1062, 0.1303, 0.1563, 0.1840, 0.2133, 0.2439, 0.2757, 0.3085,
+	0.3423, 0.3768, 0.4119, 0.4476,
 };
-/* Within the grid the series about 0 serves up to 11 terms. */
+/* Within the grid the series about 0 serves up to 13 terms. */
 constexpr double taylor_rgrid = 0.03815;
 /* The grids' reach: centre plus half a step. */
 constexpr double box_end = 8.125;
@@ -119,10 +123,9 @@ void exp_mz2(dd x, dd y, double scale, double *re, double *im);
 void exp_mz2_small(dd x, dd y, double *re, double *im);
 void exp_mz2_careful(double x, double y, dd *re, dd *im, int *k);
 
-/* taylor.cc, grid_sum.cc, zeros.cc: the series. */
+/* taylor.cc, grid_sum.cc, zeros.cc: the series (the fast grid series is
+ * paths.h's). */
 void taylor(double x, double y, double r, double *re, double *im);
-int grid_series(const grid &g, dd x, dd y, double *re, double *im);
-int grid_taylor(const grid &g, dd x, dd y, double *re, double *im);
 void grid_taylor_dd(const grid &g, double x, double y, dd *re, dd *im, bool with_exp);
 void zero_series(int z, double ax, double y, double *re, double *im);
 
@@ -155,8 +158,8 @@ int cfrac_levels(double r);
 /* reflect.cc: the careful reflection. */
 void reflect_careful(double x, double y, double *re, double *im);
 
-/* w_of_z.cc: the upper half-plane, for voigt too. */
-void upper(dd x, dd y, double *re, double *im);
+/* voigt.cc: the profile for any arguments. */
+double voigt_point(double x, double sigma, double gamma);
 
 } // namespace kerb
 

@@ -14,12 +14,15 @@
 
 #ifdef __cplusplus
 #include <complex>
+#include <cstddef>
 #include <cstring>
 
 __extension__ typedef double _Complex kerb_complex;
 
 extern "C" {
 #else
+#include <stddef.h>
+
 typedef double _Complex kerb_complex;
 #endif
 
@@ -33,6 +36,13 @@ kerb_complex w_of_z(kerb_complex z);
  * Re w((x + i gamma) / (sigma sqrt 2)) / (sigma sqrt(2 pi)).  NaN for a
  * negative width; the delta function's limits at sigma = gamma = 0. */
 double voigt(double x, double sigma, double gamma);
+
+/* w[i] = w_of_z(z[i]) and v[i] = voigt(x[i], sigma, gamma) for i < n,
+ * bit for bit, for less than a loop of the calls costs; w may be z and v
+ * may be x (the same array; arrays that overlap otherwise are not
+ * allowed).  The counters below are those of the last point. */
+void w_of_z_n(size_t n, const kerb_complex z[], kerb_complex w[]);
+void voigt_n(size_t n, const double x[], double sigma, double gamma, double v[]);
 
 /* Left by every w_of_z call: the method it used (0 special input, 1 Taylor
  * series about 0, 3 continued fraction, 4 leading asymptotic term, 5
@@ -55,6 +65,13 @@ inline std::complex<double> w_of_z(std::complex<double> z)
 	c = w_of_z(c);
 	std::memcpy(parts, &c, sizeof parts);
 	return std::complex<double>(parts[0], parts[1]);
+}
+
+/* An array of std::complex<double> is an array of the same pairs of
+ * doubles (the standard fixes that layout), handed over by address. */
+inline void w_of_z_n(std::size_t n, const std::complex<double> z[], std::complex<double> w[])
+{
+	w_of_z_n(n, reinterpret_cast<const kerb_complex *>(z), reinterpret_cast<kerb_complex *>(w));
 }
 #endif
 

@@ -3,8 +3,10 @@
  * taylor.cc: w about 0 (code 1).
  *
  * Method.  w(z) = sum (iz)^n / Gamma(n/2 + 1), summed by Horner's rule in
- * iz with as many terms as |z| <= r needs for 2^-60 (3 for |z| < 1e-6,
- * 11 at the largest r where it is used, 0.038), the leading terms
+ * iz with as many terms as |z| <= r needs for the terms left out to stay
+ * below 2^-60 of each part, Im w, which is odd in x and may be as small
+ * as x, included (taylor_r in internal.h: 3 for |z| < 6.6e-10, 13 at the
+ * largest r where it is used, 0.038), the leading terms
  * 1 + (2i/sqrt(pi)) z in double-double so that Im w = 2x/sqrt(pi) keeps
  * its last bit however small x is.  Any quadrant.
  *

@@ -22,6 +22,7 @@
 
 #include "kerb.h"
 #include "internal.h"
+#include "paths.h"
 
 namespace {
 
@@ -48,15 +49,6 @@ dd div_by(double a, dd d)
 	return fast_two_sum(q, r / d.hi);
 }
 
-/* a (rh + rl) as a pair not renormalised: the tail may reach an ulp or
- * two of the head, which every user of a double-double argument of w
- * allows.  The splitting of rh is shared by every product by it. */
-[[gnu::always_inline]] inline dd times(double a, double rh, double rl)
-{
-	dd p = two_prod(a, rh);
-	return {p.hi, p.lo + a * rl};
-}
-
 /* exp(-x^2 / (2 sigma^2)) / (sigma sqrt(2 pi)), the exponent in
  * double-double and split off so that a normal result never passes
  * through the subnormals. */
@@ -72,6 +64,10 @@ double gauss(double x, double sigma)
 	int k1 = k / 2;
 	return std::ldexp(std::ldexp(v, k1), k - k1);
 }
+
+} // namespace
+
+namespace kerb {
 
 /*
  * The far Gaussian wing with a Lorentzian width so small that Re w, both
@@ -95,50 +91,15 @@ double far_wing(dd zx, double gamma, dd s2, double sigma)
 	return std::ldexp(dd_div(n, {sigma, 0}), -600);
 }
 
-} // namespace
-
-using namespace kerb;
-
-/*
- * The profile where w is needed, sigma in [2^-300, 2^300], 0 < gamma,
- * |x| <= 2^27 sigma, all three within 2^300: no scaling.  The argument
- * of w is (|x| + i gamma) r with r = 1 / (sigma sqrt 2) in double-double:
- * its head a quotient, its tail the exact residual of the head times
- * sigma, divided by sigma as a product by the head times sqrt 2 (a tail
- * 2^-53 of r carries 2^-52 of its own error: r within 2^-104).  Each
- * part of the argument is then one exact product and one product of the
- * tail, within 2^-104 of itself; 1 / (sigma sqrt(2 pi)) is r / sqrt(pi),
- * the same.  One division, on the path to w, and no other.
- */
-static double profile(double ax, double sigma, double gamma)
-{
-	constexpr double s_hi = sqrt2_hi / 2, s_lo = sqrt2_lo / 2;
-	double rh = s_hi / sigma;
-	dd e = two_prod(rh, sigma);
-	/* s_hi - e.hi is exact (Sterbenz: e.hi is within an ulp of it). */
-	double rl = (((s_hi - e.hi) - e.lo) + s_lo) * (rh * sqrt2_hi);
-	dd zx = times(ax, rh, rl), zy = times(gamma, rh, rl);
-	if (zx.hi > 26 && zy.hi < 0x1p-950)
-		return far_wing(zx, gamma, dd_mul_d({sqrt2_hi, sqrt2_lo}, sigma), sigma);
-	double re, im;
-	upper(zx, zy, &re, &im);
-	/* 1 / (sigma sqrt(2 pi)) = r / sqrt(pi), formed while w is; then two
-	 * products and a sum, not an exact product: at most one ulp where
-	 * the exact one rounds to half. */
-	constexpr double q_hi = twortpi_hi / 2, q_lo = twortpi_lo / 2;
-	dd f = times(q_hi, rh, rl);
-	f.lo += rh * q_lo;
-	return f.hi * re + f.lo * re;
-}
-
-extern "C" double voigt(double x, double sigma, double gamma)
+/* The profile for any arguments. */
+double voigt_point(double x, double sigma, double gamma)
 {
 	/* The common case in one test, false for a NaN anywhere (every
 	 * comparison with one is). */
 	double ax = std::fabs(x), reach = 0x1p27 * sigma;
 	if ((sigma >= 0x1p-300) & (sigma <= 0x1p300) & (gamma > 0) & (gamma <= 0x1p300)
 		& (ax <= 0x1p300) & (ax <= reach) & (gamma <= reach))
-		return profile(ax, sigma, gamma);
+		return profile_t<false>(ax, gamma, width_of(sigma));
 	if (std::isnan(x) || std::isnan(sigma) || std::isnan(gamma))
 		return NAN;
 	if (sigma < 0 || gamma < 0)
@@ -162,6 +123,13 @@ extern "C" double voigt(double x, double sigma, double gamma)
 	else if (gamma == 0)
 		v = gauss(x, sigma);
 	else
-		v = profile(std::fabs(x), sigma, gamma);
+		v = profile_t<false>(std::fabs(x), gamma, width_of(sigma));
 	return k != 0 ? std::ldexp(v, -k) : v;
+}
+
+} // namespace kerb
+
+extern "C" double voigt(double x, double sigma, double gamma)
+{
+	return kerb::voigt_point(x, sigma, gamma);
 }

@@ -50,6 +50,27 @@ int main(void)
 		failures++;
 	}
 
+	/* The array calls from C, in place: the single calls' values, and
+	 * the counters of the last point. */
+	{
+		double complex z[2] = {CMPLX(1, 1), CMPLX(3, -2)};
+		double x[2] = {0, 1.5}, want;
+
+		w_of_z_n(2, z, z);
+		if (z[0] != w_of_z(CMPLX(1, 1)) || z[1] != w_of_z(CMPLX(3, -2)) ||
+		    faddeeva_algorithm != 16) {
+			printf("w_of_z_n: %a%+ai, %a%+ai, algorithm %d\n", creal(z[0]),
+			    cimag(z[0]), creal(z[1]), cimag(z[1]), faddeeva_algorithm);
+			failures++;
+		}
+		want = voigt(1.5, 1, 0.5);
+		voigt_n(2, x, 1, 0.5, x);
+		if (x[0] != voigt(0, 1, 0.5) || x[1] != want) {
+			printf("voigt_n: %a %a\n", x[0], x[1]);
+			failures++;
+		}
+	}
+
 	if (voigt(0, 1, 0) != 0x1.9884533d43651p-2) {
 		printf("voigt(0, 1, 0) = %a\n", voigt(0, 1, 0));
 		failures++;
