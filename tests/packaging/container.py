@@ -114,10 +114,17 @@ class Container:
 
     def close(self):
         if self.boot is not None and self.boot.poll() is None:
+            # what the tests left running inside goes first, so that the
+            # shutdown has nothing to wait for
+            if self.pid:
+                self.sh('kill -KILL -1', timeout=30)
             self.boot.send_signal(signal.SIGTERM)     # nspawn shuts the system down
             try:
                 self.boot.wait(60)
             except subprocess.TimeoutExpired:
+                # the end of the container's PID 1 ends everything in it
+                if self.pid:
+                    os.kill(self.pid, signal.SIGKILL)
                 os.killpg(self.boot.pid, signal.SIGKILL)
                 self.boot.wait()
         if self.boot is not None:

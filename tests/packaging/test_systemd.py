@@ -83,6 +83,10 @@ def seen():
         p = box.inside('bcast', 'localhost', input='first through the socket unit\n')
         seen['first'] = (p.returncode, p.stdout, p.stderr)
         seen['first_shown'] = wait_for(box, 'yes', 'first through the socket unit')
+        p = box.inside('bcast', '::1', input='then over IPv6\n')
+        seen['ipv6'] = (p.returncode, p.stdout, p.stderr)
+        seen['ipv6_shown'] = wait_for(box, 'yes', 'then over IPv6')
+        seen['mapped6'] = box.inside('rpcinfo', '-T', 'udp6', '::1', '100008', '1').stdout
 
         # A call for another version is answered by the RPC layer and keeps
         # the daemon waiting: time to read what it runs as.
@@ -123,6 +127,8 @@ def test_broadcast_reaches_the_login_through_the_socket_unit(seen):
     text = seen['shown']
     assert re.search(r'Broadcast message from nobody@\S+ \(somewhere\)', text), text
     assert re.search(r'\a\aRemote Broadcast Message from root@\S+ *\n', text), text
+    assert seen['ipv6'] == (0, '', '') and seen['ipv6_shown'], seen['mapped6']
+    assert 'ready and waiting' in seen['mapped6']
     assert 'first through the socket unit' not in seen['refused']
     assert 'Broadcast' not in seen['refused'], seen['refused']
 
