@@ -38,10 +38,8 @@ namespace kerb {
  * product, and the split is shared by the products by x0 and y0. */
 static inline dd mul_short(dd a, double s)
 {
-	constexpr double split = 0x1p27 + 1;
-	double ca = split * a.hi;
-	double ah = ca - (ca - a.hi), al = a.hi - ah;
-	return fast_two_sum(ah * s, al * s + a.lo * s);
+	dd h = split(a.hi);
+	return fast_two_sum(h.hi * s, h.lo * s + a.lo * s);
 }
 
 /*

@@ -97,14 +97,6 @@ inline int exponent_of(double v)
 	return static_cast<int>(b >> 52 & 0x7ff) - 1023;
 }
 
-/* v rounded to the nearest whole number (ties to even), |v| < 2^51: by
- * the addition and subtraction of 1.5 2^52, shorter on the way to the
- * offset from a grid's centre than a conversion to int and back. */
-inline double nearest(double v)
-{
-	return (v + 0x1.8p52) - 0x1.8p52;
-}
-
 /* The row of grid g whose centres lie nearest to y >= 0 (row 0 on the
  * real axis sums w - exp(-z^2)), as the series finds it: a y halfway
  * between two rows, whose offset is half a step either way, takes the

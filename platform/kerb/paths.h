@@ -27,15 +27,9 @@
 
 namespace kerb {
 
-/*
- * A complex number as a pair of doubles, which the compiler may keep in
- * one vector register (SSE2 on x86; elsewhere it is two doubles): each
- * part is formed by the same products and sums in the same order as in
- * scalar code, so the results are the same to the bit, in fewer
- * instructions where the pair is one register.
- */
-typedef double pair __attribute__((vector_size(16)));
-/* Two such pairs, one AVX register. */
+/* A complex number here is a pair (dd.h): each part formed by the same
+ * products and sums in the same order as in scalar code.  Two pairs, one
+ * AVX register: */
 typedef double quad __attribute__((vector_size(32)));
 
 [[gnu::always_inline]] inline pair load_pair(const double *p)

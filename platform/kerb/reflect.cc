@@ -18,8 +18,6 @@
  * keeps 1/3.7 of it keeps 2^-58 of itself.
  */
 #include <cmath>
-#include <cstdint>
-#include <cstring>
 
 #include "kerb.h"
 #include "internal.h"
@@ -76,10 +74,7 @@ static dd times_pow2(dd a, int k)
 {
 	if (k < -1000 || k > 1000)
 		return dd_ldexp(a, k);
-	uint64_t b = static_cast<uint64_t>(k + 1023) << 52;
-	double p;
-	std::memcpy(&p, &b, sizeof p);
-	return dd_scale(a, p);
+	return dd_scale(a, pow2(k));
 }
 
 /* w(z) = 2 exp(-z^2) - w(-z) for y < 0, each term to about 2^-60 of
