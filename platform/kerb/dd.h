@@ -61,15 +61,13 @@ inline double nearest_int(double v, int32_t *k)
 	return s - round_shift;
 }
 
-/* The same on a pair, k[0] and k[1] from its lanes. */
-inline pair nearest_int(pair v, int32_t k[2])
+/* The same on a pair, for |v| < 2^31 in each lane: the sums' bits in
+ * b[0] and b[1], whose low 32 bits hold the whole numbers. */
+inline pair nearest_int(pair v, uint64_t b[2])
 {
 	const pair shift = {round_shift, round_shift};
 	pair s = v + shift;
-	uint64_t b[2];
-	std::memcpy(b, &s, sizeof b);
-	k[0] = static_cast<int32_t>(static_cast<uint32_t>(b[0]));
-	k[1] = static_cast<int32_t>(static_cast<uint32_t>(b[1]));
+	std::memcpy(b, &s, 2 * sizeof *b);
 	return s - shift;
 }
 

@@ -336,12 +336,12 @@ void exp_mz2_small(dd x, dd y, double *re, double *im)
 	const pair a = {d, v}, b = {u0, v};
 	const pair inv = {exp_inv, turn_inv};
 	const pair c1 = {exp_l1, turn_1}, c2 = {exp_l23, turn_2};
-	int32_t kj[2];
-	pair kf = nearest_int(a * inv, kj);
+	uint64_t kb[2];
+	pair kf = nearest_int(a * inv, kb);
 	pair t1 = b - kf * c1;
 	pair t2 = t1 - kf * c2;
-	int32_t k = kj[0];
-	uint32_t j = static_cast<uint32_t>(kj[1]);
+	int32_t k = static_cast<int32_t>(static_cast<uint32_t>(kb[0]));
+	uint32_t j = static_cast<uint32_t>(kb[1]);
 	double r = t2[0] + u12, ra = t2[1], jf = kf[1];
 	double rl = ((t1[1] - ra) - jf * turn_2) + (ve - jf * turn_3);
 
