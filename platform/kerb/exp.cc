@@ -31,10 +31,10 @@
  * leading terms are in double-double.
  *
  * Every operation is a correctly rounded double operation (no
- * contraction; fma nowhere) and no libm function is called on the way
- * (but cos and sin in cos_sin_dd beyond |2xy| = 1.2e7 given as
- * double-double, which no caller passes), so the results are the same on
- * every target.
+ * contraction; fma nowhere) and no libm function but the exact ldexp and
+ * ilogb is called on the way (and cos and sin in cos_sin_dd beyond
+ * |2xy| = 1.2e7 given as double-double, which no caller passes), so the
+ * results are the same on every target.
  *
  * Error bound.  exp_mz2_small: each part within 2 ulp where it is above
  * 2^-46 |exp(-z^2)|, and within 2^-100 |exp(-z^2)| everywhere (the

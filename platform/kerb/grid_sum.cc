@@ -43,13 +43,13 @@ static inline dd mul_short(dd a, double s)
 }
 
 /*
- * The series of grid_taylor to about 2^-60 of |w|: c_0 in double-double
- * from the table, c_1 and c_2 from it by the recurrence in double-double
- * (the products by the centre's parts, which are short, exact), and the
- * terms from t^3 on, each below 2^-7 |w| in the cells that the careful
- * reflection visits, in double, by the four chains in t^4 of
- * grid_series; on the real axis's row exp(-z^2) in double-double if
- * with_exp asks for it (the reflection there needs the series alone).
+ * The grid series (series in paths.h) to about 2^-60 of |w|: c_0 in
+ * double-double from the table, c_1 and c_2 from it by the recurrence in
+ * double-double (the products by the centre's parts, which are short,
+ * exact), and the terms from t^3 on, each below 2^-7 |w| in the cells
+ * that the careful reflection visits, in double, by four chains in t^4 as
+ * in the fast series; on the real axis's row exp(-z^2) in double-double
+ * if with_exp asks for it (the reflection there needs the series alone).
  */
 void grid_taylor_dd(const grid &g, double x, double y, dd *re, dd *im, bool with_exp)
 {
