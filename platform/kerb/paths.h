@@ -319,6 +319,27 @@ struct width {
 	return {sigma, rh, rl, f};
 }
 
+/*
+ * The profile's common case, where profile_t serves unscaled: the widths
+ * (tested once for an array) with sigma in [2^-300, 2^300] and
+ * 0 < gamma <= 2^300, and |x| within 2^300; |x| and gamma within the
+ * reach 2^27 sigma, beyond which the Lorentzian alone is returned
+ * (voigt.cc).  False for a NaN anywhere, as every comparison with one is;
+ * the tests are joined by & rather than &&, without branches.
+ */
+constexpr double lorentz_reach = 0x1p27;
+
+[[gnu::always_inline]] inline bool common_widths(double sigma, double gamma, double reach)
+{
+	return (sigma >= 0x1p-300) & (sigma <= 0x1p300) & (gamma > 0) & (gamma <= 0x1p300)
+		& (gamma <= reach);
+}
+
+[[gnu::always_inline]] inline bool common_x(double ax, double reach)
+{
+	return (ax <= 0x1p300) & (ax <= reach);
+}
+
 /* voigt.cc: the far Gaussian wing, where Re w is below the normal range. */
 double far_wing(dd zx, double gamma, dd s2, double sigma);
 
