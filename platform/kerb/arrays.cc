@@ -59,10 +59,8 @@ template <bool wide>
 [[gnu::always_inline]] inline void voigt_loop(size_t n, const double *x, double sigma,
 	double gamma, double *v)
 {
-	double reach = 0x1p27 * sigma;
-	bool common = (sigma >= 0x1p-300) & (sigma <= 0x1p300) & (gamma > 0)
-		& (gamma <= 0x1p300) & (gamma <= reach);
-	if (!common) {
+	double reach = lorentz_reach * sigma;
+	if (!common_widths(sigma, gamma, reach)) {
 		for (size_t i = 0; i < n; i++)
 			v[i] = voigt_point(x[i], sigma, gamma);
 		return;
@@ -70,7 +68,7 @@ template <bool wide>
 	const width s = width_of(sigma);
 	for (size_t i = 0; i < n; i++) {
 		double xi = x[i], ax = std::fabs(xi);
-		v[i] = (ax <= 0x1p300) & (ax <= reach) ? profile_t<wide>(ax, gamma, s)
+		v[i] = common_x(ax, reach) ? profile_t<wide>(ax, gamma, s)
 			: voigt_point(xi, sigma, gamma);
 	}
 }

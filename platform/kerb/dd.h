@@ -1,6 +1,7 @@
 /* SPDX-License-Identifier: ISC */
 /*
- * dd.h: double-double arithmetic for libkerb.  A value is hi + lo with
+ * dd.h: double-double arithmetic for libkerb, and the few tricks with a
+ * double's bits that the library's files share.  A value is hi + lo with
  * |lo| <= ulp(hi)/2; the error-free sums and products below need every
  * double operation rounded once (no contraction, no x87 extended
  * registers: see meson.build).
@@ -9,12 +10,80 @@
 #define KERB_DD_H
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 namespace kerb {
 
 struct dd {
 	double hi, lo;
 };
+
+/*
+ * Two doubles side by side, which the compiler keeps in one vector
+ * register where the machine has one (SSE2 on x86; elsewhere they are two
+ * doubles).  Each lane is rounded exactly as the same operation on a
+ * double would be, so work done in pairs gives the scalar code's bits in
+ * fewer instructions.
+ */
+typedef double pair __attribute__((vector_size(16)));
+
+/* 2^k for k in the normal range, -1022 <= k <= 1023, from its bits: a
+ * product by it is exact where ldexp would be a call. */
+inline double pow2(int k)
+{
+	uint64_t b = static_cast<uint64_t>(k + 1023) << 52;
+	double p;
+	std::memcpy(&p, &b, sizeof p);
+	return p;
+}
+
+/*
+ * Adding 1.5 2^52 to v, |v| < 2^51, leaves v rounded to a whole number
+ * (ties to even) as the sum's units, in its low bits; subtracting it again
+ * gives that whole number as a double.  Shorter than a conversion to an
+ * integer and back, and nearest_int reads the integer from the bits.
+ */
+constexpr double round_shift = 0x1.8p52;
+
+inline double nearest(double v)
+{
+	return (v + round_shift) - round_shift;
+}
+
+/* nearest(v), and the same as an int in *k, for |v| < 2^31. */
+inline double nearest_int(double v, int32_t *k)
+{
+	double s = v + round_shift;
+	uint64_t b;
+	std::memcpy(&b, &s, sizeof b);
+	*k = static_cast<int32_t>(static_cast<uint32_t>(b));
+	return s - round_shift;
+}
+
+/* The same on a pair, for |v| < 2^31 in each lane: the sums' bits in
+ * b[0] and b[1], whose low 32 bits hold the whole numbers. */
+inline pair nearest_int(pair v, uint64_t b[2])
+{
+	const pair shift = {round_shift, round_shift};
+	pair s = v + shift;
+	std::memcpy(b, &s, 2 * sizeof *b);
+	return s - shift;
+}
+
+/*
+ * Veltkamp's splitting: a = hi + lo exactly, each with at most 26
+ * significant bits, so that the product of two such halves is exact
+ * (lo may exceed half an ulp of hi: not a double-double).  2^27 |a| must
+ * stay finite.
+ */
+inline dd split(double a)
+{
+	constexpr double c = 0x1p27 + 1;
+	double ca = c * a;
+	double hi = ca - (ca - a);
+	return {hi, a - hi};
+}
 
 inline dd two_sum(double a, double b)
 {
@@ -37,11 +106,8 @@ inline dd fast_two_sum(double a, double b)
 inline dd two_prod(double a, double b)
 {
 	double p = a * b;
-	constexpr double split = 0x1p27 + 1;
-	double ca = split * a, cb = split * b;
-	double ah = ca - (ca - a), bh = cb - (cb - b);
-	double al = a - ah, bl = b - bh;
-	return {p, ((ah * bh - p) + ah * bl + al * bh) + al * bl};
+	dd sa = split(a), sb = split(b);
+	return {p, ((sa.hi * sb.hi - p) + sa.hi * sb.lo + sa.lo * sb.hi) + sa.lo * sb.lo};
 }
 
 inline dd dd_mul(dd a, dd b)

@@ -31,10 +31,10 @@
  * leading terms are in double-double.
  *
  * Every operation is a correctly rounded double operation (no
- * contraction; fma nowhere) and no libm function is called on the way
- * (but cos and sin in cos_sin_dd beyond |2xy| = 1.2e7 given as
- * double-double, which no caller passes), so the results are the same on
- * every target.
+ * contraction; fma nowhere) and no libm function but the exact ldexp and
+ * ilogb is called on the way (and cos and sin in cos_sin_dd beyond
+ * |2xy| = 1.2e7 given as double-double, which no caller passes), so the
+ * results are the same on every target.
  *
  * Error bound.  exp_mz2_small: each part within 2 ulp where it is above
  * 2^-46 |exp(-z^2)|, and within 2^-100 |exp(-z^2)| everywhere (the
@@ -118,8 +118,7 @@ void cos_sin_dd(dd v, double *c, double *s)
 		*s = sh * cl + ch * sl;
 		return;
 	}
-	/* k = nearest(v 2/pi) by the 1.5 2^52 shift: round to nearest. */
-	double kf = (v.hi * (2 * rpi_hi) + 0x1.8p52) - 0x1.8p52;
+	double kf = nearest(v.hi * (2 * rpi_hi));
 	dd r = two_sum(v.hi - kf * pio2_1, -kf * pio2_2);
 	double rl = (r.lo - kf * pio2_3) + v.lo;
 	double cr, sr;
@@ -272,27 +271,6 @@ void exp_mz2(dd x, dd y, double scale, double *re, double *im)
 	*im = -std::ldexp(std::ldexp(m * s, k1), k2);
 }
 
-/* The nearest integer to a, |a| < 2^31, as a double and as an int: adding
- * 1.5 2^52 leaves it in the low bits of the sum, rounded to nearest. */
-static inline double nearest_int(double a, int32_t *k)
-{
-	constexpr double shift = 0x1.8p52;
-	double s = a + shift;
-	uint64_t b;
-	std::memcpy(&b, &s, sizeof b);
-	*k = static_cast<int32_t>(static_cast<uint32_t>(b));
-	return s - shift;
-}
-
-/* 2^m for an m in the normal range, from its bits. */
-static inline double pow2(int m)
-{
-	uint64_t b = static_cast<uint64_t>(m + 1023) << 52;
-	double p;
-	std::memcpy(&p, &b, sizeof p);
-	return p;
-}
-
 /* Taylor coefficients: 1/n! from n = 2 for exp; (-1)^n / (2n+1)! for
  * sin r / r and (-1)^n / (2n)! for cos r, from n = 1. */
 constexpr double exp_c[4] = {0x1p-1, 0x1.5555555555555p-3, 0x1.5555555555555p-5,
@@ -313,17 +291,12 @@ static inline double head26(double v)
 	return v;
 }
 
-/* Two doubles side by side: the parts of exp(-z^2) are formed in pairs
- * (x and y, exp and the phase, cos and sin, Re and Im), one operation
- * for both where the machine has it.  Each lane is rounded exactly as
- * the same operation on a double would be. */
-typedef double pair __attribute__((vector_size(16)));
-
 /*
  * exp(-z^2) for z = x + iy given as double-double parts, |x| < 64,
  * |y| < 16 and y^2 - x^2 > -700 (otherwise exp_mz2 serves): nothing
  * overflows or leaves the normal range, and the phase 2xy < 2048 needs
- * no exact reduction.
+ * no exact reduction.  The parts are formed in pairs (dd.h): x and y,
+ * exp and the phase, cos and sin, Re and Im.
  */
 void exp_mz2_small(dd x, dd y, double *re, double *im)
 {
@@ -345,9 +318,10 @@ void exp_mz2_small(dd x, dd y, double *re, double *im)
 	/* 2xy = v + ve exactly (Dekker's product, with 2x cut to a 26-bit
 	 * head and y split in two halves of 26 bits by Veltkamp's way, so
 	 * that even al bl is exact). */
-	constexpr double veltkamp = 0x1p27 + 1;
-	double x2 = 2 * x.hi, v = x2 * y.hi, cy = veltkamp * y.hi;
-	double ah = head26(x2), al = x2 - ah, bh = cy - (cy - y.hi), bl = y.hi - bh;
+	double x2 = 2 * x.hi, v = x2 * y.hi;
+	double ah = head26(x2), al = x2 - ah;
+	dd yb = split(y.hi);
+	double bh = yb.hi, bl = yb.lo;
 	double ve = (((ah * bh - v) + ah * bl) + al * bh) + al * bl
 		+ 2 * (x.hi * y.lo + x.lo * y.hi);
 
@@ -360,14 +334,12 @@ void exp_mz2_small(dd x, dd y, double *re, double *im)
 	 * that ra itself is exact).
 	 */
 	const pair a = {d, v}, b = {u0, v};
-	const pair inv = {exp_inv, turn_inv}, shift = {0x1.8p52, 0x1.8p52};
+	const pair inv = {exp_inv, turn_inv};
 	const pair c1 = {exp_l1, turn_1}, c2 = {exp_l23, turn_2};
-	pair kd = a * inv + shift;
-	pair kf = kd - shift;
+	uint64_t kb[2];
+	pair kf = nearest_int(a * inv, kb);
 	pair t1 = b - kf * c1;
 	pair t2 = t1 - kf * c2;
-	uint64_t kb[2];
-	std::memcpy(kb, &kd, sizeof kb);
 	int32_t k = static_cast<int32_t>(static_cast<uint32_t>(kb[0]));
 	uint32_t j = static_cast<uint32_t>(kb[1]);
 	double r = t2[0] + u12, ra = t2[1], jf = kf[1];

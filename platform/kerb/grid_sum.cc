@@ -38,20 +38,18 @@ namespace kerb {
  * product, and the split is shared by the products by x0 and y0. */
 static inline dd mul_short(dd a, double s)
 {
-	constexpr double split = 0x1p27 + 1;
-	double ca = split * a.hi;
-	double ah = ca - (ca - a.hi), al = a.hi - ah;
-	return fast_two_sum(ah * s, al * s + a.lo * s);
+	dd h = split(a.hi);
+	return fast_two_sum(h.hi * s, h.lo * s + a.lo * s);
 }
 
 /*
- * The series of grid_taylor to about 2^-60 of |w|: c_0 in double-double
- * from the table, c_1 and c_2 from it by the recurrence in double-double
- * (the products by the centre's parts, which are short, exact), and the
- * terms from t^3 on, each below 2^-7 |w| in the cells that the careful
- * reflection visits, in double, by the four chains in t^4 of
- * grid_series; on the real axis's row exp(-z^2) in double-double if
- * with_exp asks for it (the reflection there needs the series alone).
+ * The grid series (series in paths.h) to about 2^-60 of |w|: c_0 in
+ * double-double from the table, c_1 and c_2 from it by the recurrence in
+ * double-double (the products by the centre's parts, which are short,
+ * exact), and the terms from t^3 on, each below 2^-7 |w| in the cells
+ * that the careful reflection visits, in double, by four chains in t^4 as
+ * in the fast series; on the real axis's row exp(-z^2) in double-double
+ * if with_exp asks for it (the reflection there needs the series alone).
  */
 void grid_taylor_dd(const grid &g, double x, double y, dd *re, dd *im, bool with_exp)
 {

@@ -71,6 +71,43 @@ constexpr double cf_r[16] = {
 constexpr double cf_rmin = 8.0;
 constexpr double asym_rmin = 0x1p27;
 
+/*
+ * The regions of the quadrant x, y >= 0 (finite) and the method of each
+ * (w_of_z.cc): the box grid, the wing grid, the continued fraction and
+ * its first level alone.  Every path, fast or careful, single call or
+ * array, chooses by this one function.  The box comes first: it is where
+ * users evaluate w most, and its test is all the lower half-plane asks.
+ */
+enum class region { box, wing, fraction, asymptotic };
+
+inline region region_of(double x, double y)
+{
+	if (x < box_end && y < box_end)
+		return region::box;
+	if (x >= wing_xmin && x < wing_xmax && y < wing_ymax)
+		return region::wing;
+	return (x > y ? x : y) >= asym_rmin ? region::asymptotic : region::fraction;
+}
+
+/* Within the box, whether the series about 0 serves x + iy, and *r, the
+ * radius whose terms it takes: |z|, or twice the larger part where the
+ * squares could underflow (a few terms more, never fewer). */
+inline bool about_origin(double x, double y, double *r)
+{
+	double mx = x > y ? x : y;
+	if (!(mx < taylor_rgrid))
+		return false;
+	*r = mx < 0x1p-30 ? 2 * mx : std::sqrt(x * x + y * y);
+	return *r < taylor_rgrid;
+}
+
+/* Within 1e-6 of the real axis exp(-z^2), which the continued fraction
+ * cannot see, is added to it, up to where it is below every double. */
+inline bool fraction_needs_exp(double x, double y)
+{
+	return y < 1e-6 && x < 27.5;
+}
+
 /* The codes left in faddeeva_algorithm (see w_of_z(3)). */
 enum { ALG_SPECIAL = 0, ALG_TAYLOR = 1, ALG_CFRAC = 3, ALG_ASYM = 4, ALG_ZERO = 5,
 	ALG_GRID = 6, ALG_REFLECT = 10 };
@@ -80,12 +117,26 @@ enum { ALG_SPECIAL = 0, ALG_TAYLOR = 1, ALG_CFRAC = 3, ALG_ASYM = 4, ALG_ZERO = 
 constexpr double pio2_1 = 0x1.921fb54000000p+0, pio2_2 = 0x1.10b4611800000p-30,
 	pio2_3 = 0x1.313198a2e0370p-61;
 
-/* True where a - b = d has lost more than two bits to cancellation. */
-inline bool cancels(double a, double b, double d)
+/*
+ * How much of the larger term a difference may keep before its sum is
+ * done again with more care.  The reflection's parts, 2 exp(-z^2) - w(-z),
+ * from a cancellation of 3.7-fold (a little under two bits): below that
+ * the fast terms' errors could exceed the bound on a part (w_of_z.cc
+ * derives it).  The series about a zero, from the first bit lost: its
+ * leading term and the rest each err by a few units of the larger, and a
+ * part summed again only below a quarter of it erred by up to 2e-15 of
+ * itself, below a half by 7.1e-16 (zeros.cc).
+ */
+constexpr double reflection_keeps = 0.27;
+constexpr double zero_series_keeps = 0.5;
+
+/* True where a - b = d keeps less than `keeps' of the larger of |a| and
+ * |b|.  An infinity or a NaN in a or b makes d one too, and the test
+ * false: no separate check. */
+inline bool cancels(double a, double b, double d, double keeps)
 {
 	double fa = std::fabs(a), fb = std::fabs(b);
-	return std::fabs(d) < 0.25 * (fa > fb ? fa : fb)
-		&& std::isfinite(a) && std::isfinite(b);
+	return std::fabs(d) < keeps * (fa > fb ? fa : fb);
 }
 
 /* ilogb(v) for a normal v > 0, from its bits, without a call; -1023
@@ -95,14 +146,6 @@ inline int exponent_of(double v)
 	uint64_t b;
 	std::memcpy(&b, &v, sizeof b);
 	return static_cast<int>(b >> 52 & 0x7ff) - 1023;
-}
-
-/* v rounded to the nearest whole number (ties to even), |v| < 2^51: by
- * the addition and subtraction of 1.5 2^52, shorter on the way to the
- * offset from a grid's centre than a conversion to int and back. */
-inline double nearest(double v)
-{
-	return (v + 0x1.8p52) - 0x1.8p52;
 }
 
 /* The row of grid g whose centres lie nearest to y >= 0 (row 0 on the

@@ -27,15 +27,9 @@
 
 namespace kerb {
 
-/*
- * A complex number as a pair of doubles, which the compiler may keep in
- * one vector register (SSE2 on x86; elsewhere it is two doubles): each
- * part is formed by the same products and sums in the same order as in
- * scalar code, so the results are the same to the bit, in fewer
- * instructions where the pair is one register.
- */
-typedef double pair __attribute__((vector_size(16)));
-/* Two such pairs, one AVX register. */
+/* A complex number here is a pair (dd.h): each part formed by the same
+ * products and sums in the same order as in scalar code.  Two pairs, one
+ * AVX register: */
 typedef double quad __attribute__((vector_size(32)));
 
 [[gnu::always_inline]] inline pair load_pair(const double *p)
@@ -168,53 +162,42 @@ template <bool wide>
 	return series<false, wide>(g, x, y, re, im);
 }
 
-/* True where the reflection's a - b = d has cancelled so far that the
- * fast terms' errors could exceed the bound on d (see w_of_z.cc). */
-inline bool reflection_cancels(double a, double b, double d)
-{
-	double fa = std::fabs(a), fb = std::fabs(b);
-	return std::fabs(d) < 0.27 * (fa > fb ? fa : fb)
-		&& std::isfinite(a) && std::isfinite(b);
-}
-
 /* w(x + iy) for x >= 0, y >= 0, both finite and given as double-double;
  * the method's code plus `reflect' is left in faddeeva_algorithm, in one
  * store, so that a racing reader sees only codes that exist. */
 template <bool wide>
 [[gnu::always_inline]] inline void upper_t(dd x, dd y, double *re, double *im, int reflect)
 {
-	double mx = x.hi > y.hi ? x.hi : y.hi;
-	if (mx >= asym_rmin) {
-		recip_isqrtpi(x, y, re, im);
-		faddeeva_algorithm = ALG_ASYM + reflect;
-		faddeeva_nofterms = 1;
-		return;
-	}
-	if (mx < taylor_rgrid) {
-		double r = mx < 0x1p-30 ? 2 * mx : std::sqrt(x.hi * x.hi + y.hi * y.hi);
-		if (r < taylor_rgrid) {
+	double r;
+	switch (region_of(x.hi, y.hi)) {
+	case region::box:
+		if (about_origin(x.hi, y.hi, &r)) {
 			/* Never reflected: below the axis the lower box
 			 * sums the series about 0 itself, and beyond the box
 			 * |z| > 8. */
 			taylor(x.hi + x.lo, y.hi + y.lo, r, re, im);
 			return;
 		}
-	}
-	if (x.hi < box_end && y.hi < box_end) {
 		faddeeva_nofterms = grid_taylor_t<wide>(box_grid, x, y, re, im);
 		faddeeva_algorithm = ALG_GRID + reflect;
 		return;
-	}
-	if (x.hi >= wing_xmin && x.hi < wing_xmax && y.hi < wing_ymax) {
+	case region::wing:
 		faddeeva_nofterms = grid_taylor_t<wide>(wing_grid, x, y, re, im);
 		faddeeva_algorithm = ALG_GRID + reflect;
 		return;
+	case region::asymptotic:
+		recip_isqrtpi(x, y, re, im);
+		faddeeva_algorithm = ALG_ASYM + reflect;
+		faddeeva_nofterms = 1;
+		return;
+	case region::fraction:
+		break;
 	}
 	int nl = cfrac_levels(std::sqrt(x.hi * x.hi + y.hi * y.hi));
 	dd fr, fi;
 	cfrac_denominator(x, y, nl, &fr, &fi);
 	recip_isqrtpi(fr, fi, re, im);
-	if (y.hi < 1e-6 && x.hi < 27.5) {
+	if (fraction_needs_exp(x.hi, y.hi)) {
 		double er, ei;
 		exp_mz2(x, y, 1, &er, &ei);
 		*re += er;
@@ -236,16 +219,12 @@ template <bool wide>
 template <bool wide>
 [[gnu::always_inline]] inline void lower_box_t(double x, double y, double *re, double *im)
 {
-	double ax = std::fabs(x), ay = -y;
-	if (ax < taylor_rgrid && ay < taylor_rgrid) {
-		double r = ax < 0x1p-30 && ay < 0x1p-30 ? 2 * (ax > ay ? ax : ay)
-			: std::sqrt(x * x + y * y);
-		if (r < taylor_rgrid) {
-			taylor(ax, y, r, re, im);
-			if (std::signbit(x))
-				*im = -*im;
-			return;
-		}
+	double ax = std::fabs(x), ay = -y, r;
+	if (about_origin(ax, ay, &r)) {
+		taylor(ax, y, r, re, im);
+		if (std::signbit(x))
+			*im = -*im;
+		return;
 	}
 	double er, ei, ur, ui;
 	exp_mz2_small({x, 0}, {y, 0}, &er, &ei);
@@ -267,9 +246,8 @@ template <bool wide>
 	ei *= f;
 	*re = er - ur;
 	*im = ei - ui;
-	/* Within the box every term is finite: one branch, seldom taken. */
-	double a = std::fabs(er), b = std::fabs(ur), c = std::fabs(ei), d = std::fabs(ui);
-	if ((std::fabs(*re) < 0.27 * (a > b ? a : b)) | (std::fabs(*im) < 0.27 * (c > d ? c : d)))
+	/* Both parts tested, one branch, seldom taken. */
+	if (cancels(er, ur, *re, reflection_keeps) | cancels(ei, ui, *im, reflection_keeps))
 		reflect_careful(x, y, re, im);
 }
 
@@ -285,8 +263,7 @@ template <bool wide>
 		*im = flip_by(*im, x);
 		return;
 	}
-	double ax = std::fabs(x), ay = -y;
-	if (ax < box_end && ay < box_end) {
+	if (region_of(std::fabs(x), -y) == region::box) {
 		lower_box_t<wide>(x, y, re, im);
 		return;
 	}
@@ -340,6 +317,27 @@ struct width {
 	dd f = times_r(q_hi, rh, rl);
 	f.lo += rh * q_lo;
 	return {sigma, rh, rl, f};
+}
+
+/*
+ * The profile's common case, where profile_t serves unscaled: the widths
+ * (tested once for an array) with sigma in [2^-300, 2^300] and
+ * 0 < gamma <= 2^300, and |x| within 2^300; |x| and gamma within the
+ * reach 2^27 sigma, beyond which the Lorentzian alone is returned
+ * (voigt.cc).  False for a NaN anywhere, as every comparison with one is;
+ * the tests are joined by & rather than &&, without branches.
+ */
+constexpr double lorentz_reach = 0x1p27;
+
+[[gnu::always_inline]] inline bool common_widths(double sigma, double gamma, double reach)
+{
+	return (sigma >= 0x1p-300) & (sigma <= 0x1p300) & (gamma > 0) & (gamma <= 0x1p300)
+		& (gamma <= reach);
+}
+
+[[gnu::always_inline]] inline bool common_x(double ax, double reach)
+{
+	return (ax <= 0x1p300) & (ax <= reach);
 }
 
 /* voigt.cc: the far Gaussian wing, where Re w is below the normal range. */

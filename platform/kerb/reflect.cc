@@ -18,8 +18,6 @@
  * keeps 1/3.7 of it keeps 2^-58 of itself.
  */
 #include <cmath>
-#include <cstdint>
-#include <cstring>
 
 #include "kerb.h"
 #include "internal.h"
@@ -38,30 +36,30 @@ static void cfrac_careful(double x, double y, int nl, dd *re, dd *im)
  * the reflection may cancel. */
 static void upper_careful(double x, double y, dd *re, dd *im)
 {
-	double mx = x > y ? x : y;
-	if (mx >= asym_rmin) {
+	switch (region_of(x, y)) {
+	case region::box:
+		grid_taylor_dd(box_grid, x, y, re, im, true);
+		return;
+	case region::wing:
+		grid_taylor_dd(wing_grid, x, y, re, im, true);
+		return;
+	case region::asymptotic:
 		/* i / (sqrt(pi) (z - 1/(2z))): the leading term alone is short
 		 * by 1/(2z^2), 2^-55 at the switch. */
-		if (mx < 0x1p500)
+		if ((x > y ? x : y) < 0x1p500)
 			cfrac_careful(x, y, 2, re, im);
 		else
 			recip_isqrtpi_dd({x, 0}, {y, 0}, re, im);
 		return;
-	}
-	if (x < box_end && y < box_end) {
-		grid_taylor_dd(box_grid, x, y, re, im, true);
-		return;
-	}
-	if (x >= wing_xmin && x < wing_xmax && y < wing_ymax) {
-		grid_taylor_dd(wing_grid, x, y, re, im, true);
-		return;
+	case region::fraction:
+		break;
 	}
 	/* Outside both grids r >= 8. */
 	double r = std::sqrt(x * x + y * y);
 	/* The levels below the last cost 2^-53 / (2 r^2) of |w|. */
 	int nl = cfrac_levels(r);
 	cfrac_careful(x, y, nl < 15 ? nl + 1 : nl, re, im);
-	if (y < 1e-6 && x < 27.5) {
+	if (fraction_needs_exp(x, y)) {
 		dd er, ei;
 		int k;
 		exp_mz2_careful(x, y, &er, &ei, &k);
@@ -76,10 +74,7 @@ static dd times_pow2(dd a, int k)
 {
 	if (k < -1000 || k > 1000)
 		return dd_ldexp(a, k);
-	uint64_t b = static_cast<uint64_t>(k + 1023) << 52;
-	double p;
-	std::memcpy(&p, &b, sizeof p);
-	return dd_scale(a, p);
+	return dd_scale(a, pow2(k));
 }
 
 /* w(z) = 2 exp(-z^2) - w(-z) for y < 0, each term to about 2^-60 of
@@ -92,7 +87,7 @@ void reflect_careful(double x, double y, double *re, double *im)
 	dd er, ei, ur, ui;
 	int k;
 	exp_mz2_careful(x, y, &er, &ei, &k);
-	if (ax < box_end && ay < box_end && grid_row(box_grid, ay) == 0) {
+	if (region_of(ax, ay) == region::box && grid_row(box_grid, ay) == 0) {
 		grid_taylor_dd(box_grid, ax, ay, &ur, &ui, false);
 		k--;
 	} else {

@@ -1,6 +1,6 @@
 /* SPDX-License-Identifier: ISC */
 /*
- * tables.h: the tables that platform/kerb/mkgrid generates into grid.cc
+ * tables.h: the tables that platform/kerb/mkgrid generates into grid_table.cc
  * (those of exp.cc, from mkexp, are in exp_tables.h).
  */
 #ifndef KERB_TABLES_H

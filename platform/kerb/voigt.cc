@@ -94,11 +94,8 @@ double far_wing(dd zx, double gamma, dd s2, double sigma)
 /* The profile for any arguments. */
 double voigt_point(double x, double sigma, double gamma)
 {
-	/* The common case in one test, false for a NaN anywhere (every
-	 * comparison with one is). */
-	double ax = std::fabs(x), reach = 0x1p27 * sigma;
-	if ((sigma >= 0x1p-300) & (sigma <= 0x1p300) & (gamma > 0) & (gamma <= 0x1p300)
-		& (ax <= 0x1p300) & (ax <= reach) & (gamma <= reach))
+	double ax = std::fabs(x), reach = lorentz_reach * sigma;
+	if (common_widths(sigma, gamma, reach) & common_x(ax, reach))
 		return profile_t<false>(ax, gamma, width_of(sigma));
 	if (std::isnan(x) || std::isnan(sigma) || std::isnan(gamma))
 		return NAN;
@@ -118,7 +115,7 @@ double voigt_point(double x, double sigma, double gamma)
 		gamma = std::ldexp(gamma, -k);
 	}
 	double v;
-	if (sigma == 0 || std::fabs(x) > 0x1p27 * sigma || gamma > 0x1p27 * sigma)
+	if (sigma == 0 || std::fabs(x) > lorentz_reach * sigma || gamma > lorentz_reach * sigma)
 		v = lorentz(x, gamma);
 	else if (gamma == 0)
 		v = gauss(x, sigma);

@@ -102,7 +102,7 @@ void lower_far(double x, double y, double *re, double *im)
 		}
 		*re = er - ur;
 		*im = ei - ui;
-		if (reflection_cancels(er, ur, *re) || reflection_cancels(ei, ui, *im))
+		if (cancels(er, ur, *re, reflection_keeps) || cancels(ei, ui, *im, reflection_keeps))
 			reflect_careful(x, y, re, im);
 		return;
 	} else {

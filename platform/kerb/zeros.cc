@@ -26,13 +26,6 @@
 
 namespace kerb {
 
-/* True where a - b = d is below half the larger of a and b. */
-static inline bool loses_a_bit(double a, double b, double d)
-{
-	double fa = std::fabs(a), fb = std::fabs(b);
-	return std::fabs(d) < 0.5 * (fa > fb ? fa : fb) && std::isfinite(a) && std::isfinite(b);
-}
-
 /* The series of zero_series in double-double, the terms up to t^(n+1). */
 static void zero_series_careful(const zero &z0, dd t_re, dd t_im, int n, double *re, double *im)
 {
@@ -95,7 +88,7 @@ void zero_series(int z, double ax, double y, double *re, double *im)
 	 * grow by the ratio of the larger to the part: from the first bit
 	 * lost (a part below half the larger) the sum is repeated in
 	 * double-double. */
-	if (loses_a_bit(lr.hi, sr, *re) || loses_a_bit(li.hi, si, *im))
+	if (cancels(lr.hi, sr, *re, zero_series_keeps) || cancels(li.hi, si, *im, zero_series_keeps))
 		zero_series_careful(z0, t_re, t_im, n + 3, re, im);
 }
 

@@ -1,6 +1,6 @@
 /* SPDX-License-Identifier: ISC */
 /*
- * The accuracy of w_of_z and voigt against the 40-digit tables that
+ * The accuracy of w_of_z and voigt against the 50-digit tables that
  * mktables writes: every point measured, the bounds of w_of_z(3) and
  * voigt(3) checked, and the figures printed.
  *

@@ -1,6 +1,7 @@
 # SPDX-License-Identifier: ISC
 """The probe executables, read as bytes: every information string once and
-whole, the values the compiler at hand must give, and the exit statuses."""
+whole, the values the compiler at hand must give; and, run, a status that is
+the read of every string, inside its bounds for any argument count."""
 
 import os
 import re
@@ -148,44 +149,114 @@ def test_link_probe_carries_nothing(target):
     assert b'INFO:' not in image(target, 'link-probe')
 
 
-EXIT = {
-    'ccid-probe-O0': 134, 'ccid-probe-O2g': 134, 'ccid-probe-reduced': 56,
-    'abi-probe-c-O0': 156, 'abi-probe-c-O2g': 156, 'abi-probe-cxx-O0': 156,
-    'abi-probe-cxx-O2g': 156, 'abi-probe-cxx-asneeded': 156,
-    'feature-probe-c-c90': 67, 'feature-probe-cxx-O0': 67, 'feature-probe-cxx-cxx98': 67,
-    'endian-probe': 156, 'typesize-probe': 78, 'link-probe': 0,
+# The strings each probe's main reads, as they lie in its image: a prefix
+# that starts the string (or its whole text) and the element width.
+CCID_STRINGS = [(b'INFO:compiler[', 1), (b'INFO:platform[', 1), (b'INFO:arch[', 1),
+                (b'INFO:compiler_version[', 1)]
+ABI_STRINGS = [(b'INFO:sizeof_dptr[', 1), (b'INFO:abi[', 1)]
+READS = {
+    'ccid-probe-O0': CCID_STRINGS + [(b'INFO:dialect_default[', 1)],
+    'ccid-probe-O2g': CCID_STRINGS + [(b'INFO:dialect_default[', 1)],
+    'ccid-probe-reduced': CCID_STRINGS,
+    'abi-probe-c-O0': ABI_STRINGS, 'abi-probe-c-O2g': ABI_STRINGS,
+    'abi-probe-cxx-O0': ABI_STRINGS, 'abi-probe-cxx-O2g': ABI_STRINGS,
+    'abi-probe-cxx-asneeded': ABI_STRINGS,
+    'feature-probe-c-c90': [(b'\nC_FEATURE:', 1)],
+    'feature-probe-cxx-O0': [(b'\nCXX_FEATURE:', 1)],
+    'feature-probe-cxx-cxx98': [(b'\nCXX_FEATURE:', 1)],
+    'endian-probe': [(b'THIS IS LITTLE ENDIAN.', 2), (b'HTSII  SIB GNEIDNA..', 2)],
+    'typesize-probe': [(b'INFO:size[', 1)],
+    'link-probe': [],
 }
 
 
-@pytest.mark.parametrize('target', TARGETS)
-def test_exit_status_without_arguments(target):
-    statuses = {p: run(target, os.path.join(build_dir(target), 'probes', p)).returncode
-                for p in EXIT}
-    assert statuses == EXIT
+def elements(data, prefix, width):
+    """The elements of the array that starts with PREFIX, its terminator
+    included (two NUL bytes end a 16-bit array), as the target reads them."""
+    start = end = data.index(prefix)
+    while data[end:end + width] != b'\0' * width:
+        end += width
+    raw = data[start:end + width]
+    return [int.from_bytes(raw[i:i + width], 'little') for i in range(0, len(raw), width)]
 
 
 @pytest.mark.parametrize('target', TARGETS)
-def test_index_stays_in_bounds_with_many_arguments(target):
-    # With argc as large as the longest list the read wraps around to the
-    # list's first element, the newline, instead of running off its end.
-    args = ['x'] * 2005
-    probe = os.path.join(build_dir(target), 'probes', 'feature-probe-cxx-cxx98')
-    assert run(target, probe, *args).returncode == ord('\n')
+@pytest.mark.parametrize('probe', READS)
+def test_exit_status_is_the_read_of_every_string(target, probe):
+    # main adds the element at index argc of each of its strings, the only
+    # thing a run of a probe shows: a string left out of the read, read at
+    # another index or with another width changes the status
+    data = image(target, probe)
+    arrays = [elements(data, prefix, width) for prefix, width in READS[probe]]
+    program = os.path.join(build_dir(target), 'probes', probe)
+    for argc in (1, 4, 10):
+        want = sum(a[argc] for a in arrays) % 256
+        got = run(target, program, *['x'] * (argc - 1)).returncode
+        assert got == want, f'{probe} with argc {argc}'
 
 
 SOURCES = ['ccid-probe.c', 'abi-probe-c.c', 'abi-probe-cxx.cpp', 'feature-probe-c.c',
            'feature-probe-cxx.cpp', 'endian-probe.c', 'typesize-probe.c', 'link-probe.c']
+IMAGES = {'ccid-probe.c': 'ccid-probe-O2g', 'abi-probe-c.c': 'abi-probe-c-O2g',
+          'abi-probe-cxx.cpp': 'abi-probe-cxx-O2g', 'feature-probe-c.c': 'feature-probe-c-c90',
+          'feature-probe-cxx.cpp': 'feature-probe-cxx-cxx98', 'endian-probe.c': 'endian-probe',
+          'typesize-probe.c': 'typesize-probe', 'link-probe.c': 'link-probe'}
+
+
+def compile_probe(compiler, source, flags, root, out):
+    cxx = source.endswith('.cpp')
+    driver = {'gcc': 'g++', 'clang': 'clang++'}[compiler] if cxx else compiler
+    dialect = '-std=c++98' if cxx else '-std=c90'
+    result = subprocess.run(
+        [driver, dialect, '-pedantic-errors', '-Wall', '-Wextra', '-Werror', *flags,
+         os.path.join(root, 'probes', source), '-o', str(out)],
+        capture_output=True, text=True)
+    assert result.returncode == 0, f'{driver} {source}: {result.stderr}'
+    return out
+
+
+@pytest.mark.parametrize('source', SOURCES)
+def test_no_argument_count_reads_outside_a_string(source, root, tmp_path):
+    # A build system may start a probe with any arguments: with as many as
+    # a string has elements, or more, the read must stay inside every array.
+    # The sanitizers stop the probe at the first read outside one.
+    program = compile_probe('gcc', source, ['-O1', '-fsanitize=address,undefined',
+                                            '-fno-sanitize-recover=all'], root, tmp_path / 'probe')
+    lengths = [len(elements(image('host', IMAGES[source]), prefix, width))
+               for prefix, width in READS[IMAGES[source]]]
+    for argc in sorted({n + d for n in lengths + [1] for d in (-1, 0, 1)} | {2 * max(lengths + [1]) + 1}):
+        out = subprocess.run([str(program), *['x'] * (argc - 1)], capture_output=True, timeout=60)
+        assert out.stderr == b'' and out.returncode >= 0, f'argc {argc}: {out.stderr[:300]}'
+
+
+@pytest.mark.parametrize('compiler', ['gcc', 'clang'])
+def test_strings_survive_dead_data_removal(compiler, root, tmp_path):
+    # Link-time optimisation and the linker's removal of unreferenced
+    # sections drop any string that main does not read, or part of one.
+    flags = ['-O2', '-flto', '-ffunction-sections', '-fdata-sections', '-Wl,--gc-sections']
+    if compiler == 'clang':
+        flags.append('-fuse-ld=lld')
+    for source in SOURCES:
+        with open(compile_probe(compiler, source, flags, root, tmp_path / 'probe'), 'rb') as f:
+            data = f.read()
+        want = image('host', IMAGES[source])
+        for prefix, width in READS[IMAGES[source]]:
+            got = elements(data, prefix, width)
+            if prefix in (b'INFO:compiler[', b'INFO:compiler_version[', b'INFO:dialect_default['):
+                # the compiler's own name, version and dialect: whole, once
+                assert data.count(prefix) == 1 and bytes(got[-2:]) == b']\0', f'{source}: {prefix!r}'
+            elif b'FEATURE:' in prefix:
+                # another compiler may support other features: the same
+                # lines, each whole, whatever its digit
+                digits = str.maketrans('1', '0')
+                assert (bytes(got).decode().translate(digits)
+                        == bytes(elements(want, prefix, width)).decode().translate(digits)), source
+            else:
+                assert got == elements(want, prefix, width), f'{source}: {prefix!r}'
 
 
 @pytest.mark.parametrize('compiler', ['gcc', 'clang'])
 @pytest.mark.parametrize('optimisation', [['-O0'], ['-O2', '-g']])
 def test_sources_are_clean_in_the_old_dialects(compiler, optimisation, root, tmp_path):
     for source in SOURCES:
-        cxx = source.endswith('.cpp')
-        driver = {'gcc': 'g++', 'clang': 'clang++'}[compiler] if cxx else compiler
-        dialect = '-std=c++98' if cxx else '-std=c90'
-        result = subprocess.run(
-            [driver, dialect, '-pedantic-errors', '-Wall', '-Wextra', '-Werror', *optimisation,
-             os.path.join(root, 'probes', source), '-o', str(tmp_path / 'probe')],
-            capture_output=True, text=True)
-        assert result.returncode == 0, f'{driver} {source}: {result.stderr}'
+        compile_probe(compiler, source, optimisation, root, tmp_path / 'probe')
