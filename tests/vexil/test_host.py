@@ -142,6 +142,26 @@ def test_script_file_and_stdin(vexil, tmp_path):
             'usage: vexil [-P path] [-m module[:namespace]]... [-e statements | file]\n')
 
 
+@pytest.mark.parametrize('script, status, message', [
+    ('print(1)', 1, 'vexil: write error: No space left on device\n'),
+    ('print(1)\nx = y', 1, "vexil: -e:2:5: undefined name y\n"
+                           "vexil: write error: No space left on device\n"),
+    ('x = 1', 0, ''),
+])
+def test_output_that_does_not_arrive(vexil, script, status, message):
+    """Output lost to a full device or a closed standard output fails the
+    run; a closed one that nothing was written to does not."""
+    with open('/dev/full', 'w') as full:
+        r = subprocess.run(command(vexil.target, vexil.program, '-e', script),
+                           stdout=full, stderr=subprocess.PIPE, text=True, timeout=60)
+    assert (r.returncode, r.stderr) == (status, message)
+    r = subprocess.run(['sh', '-c', 'exec "$@" >&-', 'sh',
+                        *command(vexil.target, vexil.program, '-e', script)],
+                       capture_output=True, text=True, timeout=60)
+    assert (r.returncode, r.stderr) == (status, message.replace(
+        'No space left on device', 'Bad file descriptor'))
+
+
 def test_help_and_version(vexil):
     usage = 'usage: vexil [-P path] [-m module[:namespace]]... [-e statements | file]\n'
     r = subprocess.run(command(vexil.target, vexil.program, '-e', '1', '--help'),
