@@ -108,6 +108,20 @@ def test_deinit_at_exit(vexil):
                     modules=('stack',)) == ['-1 1 0']
 
 
+@pytest.mark.parametrize('script, modules, out', [
+    # Two inits, one deinit by the script: the other is due at exit.
+    ('print(deinit("state"))', ('state', 'state:Other'), '0\n'),
+    ('print(deinit("state"), deinit("state"), deinit("state"), import("state", "Third"))',
+     ('state', 'state:Other'), '0 0 -1 0\n'),
+    ('print(import("state"), import("state", "Other"))', ('state',), '0 0\n'),
+])
+def test_each_init_has_its_deinit(vexil, script, modules, out):
+    """state-module ends the run with a message on a deinit that no init
+    matches and on an init left without its deinit at exit."""
+    r = vexil.run(script, modules=modules)
+    assert (r.returncode, r.stdout, r.stderr) == (0, out, '')
+
+
 def test_descriptor_objects(vexil, tmp_path):
     """The last reference closes the descriptor; copies share one object."""
     path = tmp_path / 'f'
