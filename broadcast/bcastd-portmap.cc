@@ -7,12 +7,13 @@
  *
  * usage: bcastd-portmap set port | unset
  */
+#include <arpa/inet.h>
 #include <netinet/in.h>
 
 #include <rpc/rpc.h>
 #include <rpc/pmap_clnt.h>
+#include <rpc/pmap_prot.h>
 
-#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -21,6 +22,8 @@
 
 static void usage(void);
 static unsigned short parseport(const char *);
+static int mapped(void);
+static void unset(void);
 
 int
 main(int argc, char *argv[])
@@ -38,11 +41,7 @@ main(int argc, char *argv[])
 			exit(1);
 		}
 	} else if (argc == 2 && strcmp(argv[1], "unset") == 0) {
-		if (!pmap_unset(WALLPROG, WALLVERS)) {
-			fprintf(stderr, "bcastd-portmap: can't remove the "
-			    "portmapper's mapping\n");
-			exit(1);
-		}
+		unset();
 	} else
 		usage();
 	exit(0);
@@ -55,18 +54,78 @@ usage(void)
 	exit(1);
 }
 
-/* Whole decimal numbers from 1 to 65535 only: "1033x" is a typing error. */
+/*
+ * Whole decimal numbers from 1 to 65535, digits only: strtol's leading
+ * blanks and sign would let " 1033" or "+1034" through, and "1033x" is a
+ * typing error too.
+ */
 static unsigned short
 parseport(const char *s)
 {
-	char *end;
-	long n;
+	unsigned long n = 0;
+	const char *p;
 
-	errno = 0;
-	n = strtol(s, &end, 10);
-	if (errno != 0 || end == s || *end != '\0' || n < 1 || n > 65535) {
+	for (p = s; *p >= '0' && *p <= '9' && n <= 65535; p++)
+		n = n * 10 + static_cast<unsigned long>(*p - '0');
+	if (p == s || *p != '\0' || n < 1 || n > 65535) {
 		fprintf(stderr, "bcastd-portmap: %s: not a port number\n", s);
 		exit(1);
 	}
 	return static_cast<unsigned short>(n);
+}
+
+/*
+ * Whether the local portmapper maps our program and version, over UDP or
+ * TCP (pmap_unset removes both): 1 or 0, -1 when it does not answer.
+ */
+static int
+mapped(void)
+{
+	static const int protocols[] = { IPPROTO_UDP, IPPROTO_TCP };
+	struct sockaddr_in sin;
+	int found = 0;
+
+	for (int proto : protocols) {
+		memset(&sin, 0, sizeof(sin));
+		sin.sin_family = AF_INET;
+		sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+		sin.sin_port = htons(PMAPPORT);
+		if (pmap_getport(&sin, WALLPROG, WALLVERS, proto) != 0)
+			found = 1;
+		else if (rpc_createerr.cf_stat != RPC_PROGNOTREGISTERED)
+			return -1;
+	}
+	return found;
+}
+
+/*
+ * The portmapper answers an unset with success whether or not it removed
+ * anything (nothing mapped, or a mapping of another owner kept), so what
+ * it maps is asked before and after.
+ */
+static void
+unset(void)
+{
+	switch (mapped()) {
+	case -1:
+		fprintf(stderr, "bcastd-portmap: can't reach the portmapper\n");
+		exit(1);
+	case 0:
+		fprintf(stderr, "bcastd-portmap: program %u version %u is not mapped\n",
+		    WALLPROG, WALLVERS);
+		exit(1);
+	}
+	if (!pmap_unset(WALLPROG, WALLVERS)) {
+		fprintf(stderr, "bcastd-portmap: can't remove the portmapper's mapping\n");
+		exit(1);
+	}
+	switch (mapped()) {
+	case -1:
+		fprintf(stderr, "bcastd-portmap: can't reach the portmapper\n");
+		exit(1);
+	case 1:
+		fprintf(stderr, "bcastd-portmap: the portmapper refused to remove "
+		    "the mapping\n");
+		exit(1);
+	}
 }
