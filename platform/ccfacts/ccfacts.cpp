@@ -71,14 +71,41 @@ const char little_text[] = "THIS IS LITTLE ENDIAN.";
 const char big_text[] = "THIS IS BIG ENDIAN..";
 
 /*
- * Variables through which the drivers find their headers, libraries and
- * programs (the assembler and the linker are looked up in PATH): part of
- * the cache key, as they change what a compiler answers.
+ * Variables that change what gcc, clang, their assemblers and linkers do,
+ * as their manuals list them, and whole families by prefix (the drivers'
+ * GCC_, COLLECT_, CCC_ and CLANG_, the dynamic linker's and the linkers'
+ * LD_ and LLD_), since each release adds some: all part of the cache key.
  */
 const char *const compiler_environment[] = {
-	"PATH", "GCC_EXEC_PREFIX", "COMPILER_PATH", "LIBRARY_PATH", "CPATH",
-	"C_INCLUDE_PATH", "CPLUS_INCLUDE_PATH",
+	"PATH", "LANG", "LC_ALL", "LC_CTYPE", "LC_MESSAGES", "TMPDIR", "COMPILER_PATH",
+	"LIBRARY_PATH", "CPATH", "C_INCLUDE_PATH", "CPLUS_INCLUDE_PATH", "OBJC_INCLUDE_PATH",
+	"OBJCPLUS_INCLUDE_PATH", "DEPENDENCIES_OUTPUT", "SUNPRO_DEPENDENCIES",
+	"SOURCE_DATE_EPOCH", "SDKROOT", "GNUTARGET", "LDEMULATION", "ZERO_AR_DATE",
 };
+const char *const compiler_environment_prefixes[] = {
+	"GCC_", "COLLECT_", "CCC_", "CC_", "CLANG_", "LD_", "LLD_",
+};
+
+/* Of those, the lists of directories, where an empty or relative entry is the current one. */
+const char *const path_list_environment[] = {
+	"PATH", "GCC_EXEC_PREFIX", "COMPILER_PATH", "LIBRARY_PATH", "CPATH", "C_INCLUDE_PATH",
+	"CPLUS_INCLUDE_PATH", "OBJC_INCLUDE_PATH", "OBJCPLUS_INCLUDE_PATH", "LD_LIBRARY_PATH",
+};
+
+/*
+ * Options whose value, attached or after '=', names a file or a directory
+ * as the drivers take it; a relative one is relative to the current
+ * directory.
+ */
+const char *const path_options[] = {
+	"-I", "-L", "-B", "-F", "-T", "-iquote", "-isystem", "-idirafter", "-isysroot",
+	"-iprefix", "-iwithprefix", "-iwithprefixbefore", "-imacros", "-include", "-imultilib",
+	"--sysroot=", "-specs=", "--specs=", "--config=", "-fplugin=", "-fprofile-use=",
+	"-fprofile-dir=", "-fprofile-generate=", "-fsanitize-blacklist=",
+	"-fsanitize-ignorelist=", "--gcc-toolchain=", "--ld-path=", "-resource-dir=",
+	"-fmodule-map-file=", "-fprebuilt-module-path=",
+};
+constexpr int response_file_depth = 8;	/* nested @file, as deep as the key follows */
 
 const char cache_magic[] = "ccfacts cache 1\n";
 constexpr off_t cache_entry_max = 1 << 20;
@@ -122,6 +149,7 @@ bool json_output;
 size_t jobs;			/* 0 until set: one per processor we may use */
 unsigned long timeout_seconds = 120;
 bool use_cache = true;
+std::string uncacheable;	/* why this run's answer cannot be keyed */
 std::string cache_dir;		/* empty: none could be named */
 bool cache_warned;
 build builds[nprobes];
@@ -1334,6 +1362,158 @@ probe_sources_digest()
 	return digest;
 }
 
+/*
+ * Whether a word given to the compilers may mean something else in
+ * another directory.  What is not known to be free of a relative path
+ * counts as one: a plain word may be a file, or the value of the option
+ * before it.
+ */
+bool
+cwd_dependent(const std::string &w)
+{
+	if (w.empty())
+		return false;
+	if (w[0] == '@')
+		return true;
+	if (w[0] != '-')
+		return w[0] != '/';
+	for (const char *pass : { "-Wl,", "-Wa,", "-Wp," })
+		if (w.compare(0, strlen(pass), pass) == 0) {
+			size_t i = strlen(pass), comma;
+			do {
+				comma = w.find(',', i);
+				if (cwd_dependent(w.substr(i, comma == std::string::npos ? comma : comma - i)))
+					return true;
+				i = comma + 1;
+			} while (comma != std::string::npos);
+			return false;
+		}
+	for (const char *opt : path_options) {
+		size_t n = strlen(opt);
+		if (w.size() > n && w.compare(0, n, opt) == 0)
+			return w[n] != '/';
+	}
+	/* Any other value that looks like a path: -fuse-ld=./ld. */
+	size_t eq = w.find('=');
+	return eq != std::string::npos && w.find('/', eq) != std::string::npos && w[eq + 1] != '/';
+}
+
+bool
+relative_path_list(const char *list)
+{
+	const char *p = list;
+
+	for (;;) {
+		if (*p != '/')
+			return true;	/* also an empty entry: the current directory */
+		p = strchr(p, ':');
+		if (p == nullptr)
+			return false;
+		p++;
+	}
+}
+
+bool
+keyed_variable(const std::string &name)
+{
+	for (const char *v : compiler_environment)
+		if (name == v)
+			return true;
+	for (const char *prefix : compiler_environment_prefixes)
+		if (name.compare(0, strlen(prefix), prefix) == 0)
+			return true;
+	static const std::string suffix = "_DEPLOYMENT_TARGET";
+	return name.size() > suffix.size() &&
+	    name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+/* Every variable of the environment that a compiler may read, in order. */
+void
+key_environment(std::string &key)
+{
+	std::vector<std::pair<std::string, std::string>> vars;
+
+	for (char **e = environ; *e != nullptr; e++) {
+		const char *eq = strchr(*e, '=');
+		if (eq == nullptr)
+			continue;
+		std::string name(*e, static_cast<size_t>(eq - *e));
+		if (keyed_variable(name))
+			vars.emplace_back(name, eq + 1);
+	}
+	std::sort(vars.begin(), vars.end());
+	for (const auto &v : vars)
+		key_line(key, ("env " + v.first).c_str(), { v.second });
+}
+
+/*
+ * A response file (@file) by its contents, and the response files it
+ * names in turn: the drivers read them in place of the word.  A nested
+ * relative name is looked up both from the current directory and from the
+ * including file's, as drivers differ.
+ */
+void
+key_response_file(std::string &key, const std::string &name, const std::string &from, int depth)
+{
+	std::vector<std::string> paths = { name };
+	if (name[0] != '/' && !from.empty())
+		paths.push_back(from + "/" + name);
+	for (const auto &path : paths) {
+		std::string data;
+		std::string why = read_regular(AT_FDCWD, path, data, cache_entry_max);
+		/* One the drivers cannot open they take as a plain word; one whose
+		 * contents cannot be known here leaves the answer unkeyed. */
+		struct stat st;
+		if (!why.empty() && stat(path.c_str(), &st) == 0 && access(path.c_str(), R_OK) == 0 &&
+		    uncacheable.empty())
+			uncacheable = "response file @" + path + ": " + why;
+		key_line(key, "response-file", { path, why.empty() ? "contents" : why, data });
+		std::vector<std::string> words;
+		if (!why.empty() || depth >= response_file_depth || !split_words(data, words))
+			continue;
+		size_t slash = path.rfind('/');
+		std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
+		for (const auto &w : words)
+			if (w.size() > 1 && w[0] == '@')
+				key_response_file(key, w.substr(1), dir, depth + 1);
+	}
+}
+
+/*
+ * The options as the compilers will read them: response files by their
+ * contents, and the current directory when anything in them, or a list of
+ * directories in the environment, may be relative to it.
+ */
+void
+key_option_context(std::string &key)
+{
+	std::vector<const std::string *> words;
+	bool relative = false;
+
+	for (const compiler *c : { &cc, &cxx })
+		for (size_t i = 1; i < c->words.size(); i++)
+			words.push_back(&c->words[i]);
+	for (const auto &w : cflags)
+		words.push_back(&w);
+	for (const std::string *w : words) {
+		relative = relative || cwd_dependent(*w);
+		if (w->size() > 1 && (*w)[0] == '@')
+			key_response_file(key, w->substr(1), "", 0);
+	}
+	for (const char *name : path_list_environment) {
+		const char *v = getenv(name);
+		relative = relative || (v != nullptr && relative_path_list(v));
+	}
+	if (!relative)
+		return;
+	char dir[PATH_MAX];
+	struct stat st;
+	std::string where = getcwd(dir, sizeof(dir)) != nullptr ? dir : "unknown";
+	if (stat(".", &st) == 0)
+		where += " dev " + std::to_string(st.st_dev) + " ino " + std::to_string(st.st_ino);
+	key_line(key, "cwd", { where });
+}
+
 std::string
 cache_key()
 {
@@ -1351,11 +1531,8 @@ cache_key()
 	key_line(key, "cflags", cflags);
 	key_line(key, "std-c", { std_c });
 	key_line(key, "std-cxx", { std_cxx });
-	for (const char *name : compiler_environment) {
-		const char *v = getenv(name);
-		if (v != nullptr)
-			key_line(key, name, { v });
-	}
+	key_option_context(key);
+	key_environment(key);
 	key += "probes" + probe_sources_digest() + "\n";
 	return key;
 }
@@ -1518,6 +1695,32 @@ cache_warning(const std::string &what)
 	fprintf(stderr, "ccfacts: cache %s; facts not kept\n", what.c_str());
 }
 
+/* An entry that the lookup would refuse to read is not written. */
+std::string
+too_large(size_t bytes)
+{
+	return "entry of " + std::to_string(bytes) + " bytes too large to read back (limit " +
+	    std::to_string(cache_entry_max) + ")";
+}
+
+/*
+ * Whether the answer can be kept under this key at all: not when something
+ * it depends on could not be keyed, nor when the key alone fills an entry.
+ */
+bool
+keyable(const std::string &key)
+{
+	if (!uncacheable.empty()) {
+		cache_warning(uncacheable);
+		return false;
+	}
+	if (static_cast<off_t>(key.size()) > cache_entry_max) {
+		cache_warning(too_large(key.size()));
+		return false;
+	}
+	return true;
+}
+
 /*
  * The cache directory, opened, or -1.  One that others may write is not
  * used: an entry planted there would be believed.
@@ -1569,6 +1772,11 @@ make_dirs(const std::string &path)
 void
 cache_store(const std::string &key, const facts &f)
 {
+	std::string entry = cache_entry(key, f);
+	if (static_cast<off_t>(entry.size()) > cache_entry_max) {
+		cache_warning(too_large(entry.size()));
+		return;
+	}
 	if (cache_dir.empty()) {
 		cache_warning("directory unknown (neither XDG_CACHE_HOME nor HOME is set)");
 		return;
@@ -1585,7 +1793,6 @@ cache_store(const std::string &key, const facts &f)
 	}
 	(void)close(dir);
 
-	std::string entry = cache_entry(key, f);
 	std::string temp = cache_dir + "/.new.XXXXXX";
 	int fd = mkostemp(&temp[0], O_CLOEXEC);
 	if (fd == -1) {
@@ -1742,6 +1949,9 @@ main(int argc, char *argv[])
 	parse_args(argc, argv);
 	if (use_cache) {
 		key = cache_key();
+		use_cache = keyable(key);
+	}
+	if (use_cache) {
 		if (cache_lookup(key, f)) {
 			f.c_features.dialect = std_c;
 			f.cxx_features.dialect = std_cxx;
