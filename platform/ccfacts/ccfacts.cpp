@@ -10,6 +10,7 @@
  * system calls instead of eight compilations.
  */
 
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -449,6 +450,9 @@ remove_tree(int parent, const char *name)
 	return unlinkat(parent, name, AT_REMOVEDIR) == 0 && ok;
 }
 
+void end_descendants();
+std::string read_regular(int dir, const std::string &path, std::string &data, off_t limit);
+
 void
 remove_workdir()
 {
@@ -471,20 +475,61 @@ on_child(int)
 }
 
 /*
+ * The faults: one that another process sent is a request to end like any
+ * other; one of our own making must not be returned into, and ends us.
+ */
+void
+on_fault(int sig, siginfo_t *info, void *)
+{
+	if (info->si_code <= 0) {
+		interrupted = sig;
+		return;
+	}
+	(void)signal(sig, SIG_DFL);
+}
+
+/*
+ * Every signal whose default action ends the process, but for SIGKILL,
+ * which cannot be caught: ending ccfacts in any of these ways ends its
+ * builds and removes its directory first.
+ */
+std::vector<int>
+ending_signals()
+{
+	std::vector<int> sigs = { SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM,
+		SIGPIPE, SIGPROF, SIGVTALRM, SIGXCPU, SIGXFSZ, SIGIO, SIGPWR, SIGSTKFLT, SIGTRAP,
+		SIGSYS, SIGABRT };
+	for (int sig = SIGRTMIN; sig <= SIGRTMAX; sig++)
+		sigs.push_back(sig);
+	return sigs;
+}
+
+const int fault_signals[] = { SIGSEGV, SIGBUS, SIGFPE, SIGILL };
+
+/*
  * The compilers run in process groups of their own, where a terminal's
  * interrupt does not reach them: ccfacts passes it on.  The signals stay
  * blocked but while waiting, so that no child is started or reaped
- * unnoticed.  A signal ignored from the start stays ignored.
+ * unnoticed (the faults cannot be blocked: their handler only notes a sent
+ * one).  A signal ignored from the start stays ignored.
+ *
+ * A compiler's child that leaves its process group (setsid) is reparented
+ * to us, not to init, when its parent ends: so every process a build
+ * started stays a descendant that the end of the run can find.
  */
 void
 catch_signals()
 {
 	struct sigaction sa, old;
 
+	if (prctl(PR_SET_CHILD_SUBREAPER, 1) == -1)
+		err(1, "prctl");
 	(void)sigemptyset(&caught_signals);
 	memset(&sa, 0, sizeof(sa));
 	(void)sigemptyset(&sa.sa_mask);
-	for (int sig : { SIGINT, SIGTERM, SIGHUP, SIGCHLD }) {
+	std::vector<int> sigs = ending_signals();
+	sigs.push_back(SIGCHLD);
+	for (int sig : sigs) {
 		sa.sa_handler = sig == SIGCHLD ? on_child : on_signal;
 		if (sigaction(sig, &sa, &old) == -1)
 			err(1, "sigaction");
@@ -494,11 +539,17 @@ catch_signals()
 		if (sig == SIGCHLD || old.sa_handler != SIG_IGN)
 			(void)sigaddset(&caught_signals, sig);
 	}
+	sa.sa_handler = nullptr;
+	sa.sa_sigaction = on_fault;
+	sa.sa_flags = SA_SIGINFO;
+	for (int sig : fault_signals)
+		if (sigaction(sig, &sa, nullptr) == -1)
+			err(1, "sigaction");
 	if (sigprocmask(SIG_BLOCK, &caught_signals, &saved_mask) == -1)
 		err(1, "sigprocmask");
 	/* Even if whoever started us blocked SIGCHLD, the wait must see it. */
 	wait_mask = saved_mask;
-	for (int sig : { SIGINT, SIGTERM, SIGHUP, SIGCHLD })
+	for (int sig : sigs)
 		if (sigismember(&caught_signals, sig))
 			(void)sigdelset(&wait_mask, sig);
 }
@@ -512,10 +563,15 @@ release_signals()
 {
 	int sig = interrupted;
 
-	if (sig != 0)
+	if (sig != 0) {
+		end_descendants();
 		remove_workdir();
-	for (int s : { SIGINT, SIGTERM, SIGHUP })
+	}
+	for (int s : ending_signals())
 		if (sigismember(&caught_signals, s) && signal(s, SIG_DFL) == SIG_ERR)
+			err(1, "signal");
+	for (int s : fault_signals)
+		if (signal(s, SIG_DFL) == SIG_ERR)
 			err(1, "signal");
 	if (sig != 0) {
 		(void)sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
@@ -544,6 +600,16 @@ default_jobs()
 	return std::min(static_cast<size_t>(n), nprobes);
 }
 
+/* An exit with builds under way (an error of ours) leaves nothing behind either. */
+void
+end_at_exit()
+{
+	if (workdir.empty())
+		return;
+	end_descendants();
+	remove_workdir();
+}
+
 void
 make_workdir()
 {
@@ -555,7 +621,7 @@ make_workdir()
 	if (mkdtemp(&templ[0]) == nullptr)
 		err(1, "mkdtemp %s", templ.c_str());
 	workdir = templ;
-	if (atexit(remove_workdir) != 0)
+	if (atexit(end_at_exit) != 0)
 		errx(1, "atexit failed");
 }
 
@@ -699,15 +765,94 @@ pause_until(const struct timespec &until)
 		err(1, "ppoll");
 }
 
-/* Sends a signal to every job's group and waits until all are gone. */
+/*
+ * Every process descended from ccfacts that is still alive, found through
+ * /proc; with ccfacts the subreaper, that is everything the builds started,
+ * whatever process group or session it moved to.
+ */
+std::vector<pid_t>
+descendants()
+{
+	std::map<pid_t, std::vector<pid_t>> children;
+	DIR *d = opendir("/proc");
+	if (d == nullptr)
+		return {};
+	struct dirent *e;
+	while ((e = readdir(d)) != nullptr) {
+		if (!isdigit(static_cast<unsigned char>(e->d_name[0])))
+			continue;
+		std::string stat;
+		if (!read_regular(dirfd(d), std::string(e->d_name) + "/stat", stat, 0).empty())
+			continue;
+		/* "pid (comm) state ppid ...": comm may hold anything, ')' too. */
+		size_t close = stat.rfind(')');
+		if (close == std::string::npos || close + 4 >= stat.size() || stat[close + 2] == 'Z')
+			continue;
+		children[static_cast<pid_t>(atol(stat.c_str() + close + 4))].push_back(
+		    static_cast<pid_t>(atol(e->d_name)));
+	}
+	(void)closedir(d);
+	std::vector<pid_t> found;
+	std::vector<pid_t> parents = { getpid() };
+	while (!parents.empty()) {
+		pid_t p = parents.back();
+		parents.pop_back();
+		for (pid_t c : children[p]) {
+			found.push_back(c);
+			parents.push_back(c);
+		}
+	}
+	return found;
+}
+
+void
+signal_descendants(int sig)
+{
+	for (pid_t p : descendants())
+		(void)kill(p, sig);
+}
+
+/*
+ * Kills whatever the builds left running, until nothing is left but what
+ * no signal of ours can reach (a process that changed its credentials).
+ */
+void
+end_descendants()
+{
+	for (int round = 0; round < 1000; round++) {
+		reap();
+		bool reached = false;
+		for (pid_t p : descendants())
+			reached = kill(p, SIGKILL) == 0 || reached;
+		if (!reached)
+			return;
+		struct timespec soon = now();
+		soon.tv_nsec += 10000000L;
+		if (soon.tv_nsec >= 1000000000L) {
+			soon.tv_sec++;
+			soon.tv_nsec -= 1000000000L;
+		}
+		pause_until(soon);
+	}
+}
+
+/*
+ * Sends a signal to every job's group, and to what left the groups, and
+ * waits until all are gone.  Signals other than the three a terminal or a
+ * service manager send are passed on as SIGTERM: a SIGQUIT passed on would
+ * leave the compilers' core files behind.
+ */
 void
 stop_jobs(int sig)
 {
 	struct timespec until = later(now(), grace_seconds);
 
+	if (sig != SIGKILL && sig != SIGINT && sig != SIGTERM && sig != SIGHUP)
+		sig = SIGTERM;
 	for (auto &b : builds)
 		if (running(b))
 			(void)kill(-b.pid, sig);
+	signal_descendants(sig);
 	for (;;) {
 		reap();
 		if (std::none_of(std::begin(builds), std::end(builds), running))
@@ -726,6 +871,7 @@ stop_jobs(int sig)
 timed_out(size_t i)
 {
 	stop_jobs(SIGKILL);
+	end_descendants();
 	remove_workdir();
 	fprintf(stderr, "ccfacts: %s: %s did not finish within %lu second%s\n",
 	    probes[i].name, compiler_of(i).words.front().c_str(), timeout_seconds,
@@ -759,8 +905,11 @@ run_builds()
 			if (builds[order[next - 1]].pid > 0)
 				active++;
 		}
-		if (active == 0)
+		/* Nothing a build left may write into what is read next. */
+		if (active == 0) {
+			end_descendants();
 			return;
+		}
 		size_t first = nprobes;
 		for (size_t i = 0; i < nprobes; i++)
 			if (running(builds[i]) && (first == nprobes ||

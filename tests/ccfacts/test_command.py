@@ -153,6 +153,44 @@ def test_a_signal_is_passed_on_to_the_compilers(tmp_path, sig, body):
     assert os.listdir(tmp_path / 'tmp') == []
 
 
+# Children that leave the build's process group and session, as a daemon does.
+ESCAPE = 'setsid sleep 300 &\necho $! >> {pids}\n'
+
+
+@pytest.mark.parametrize('sig', [signal.SIGQUIT, signal.SIGUSR1, signal.SIGALRM, signal.SIGSEGV,
+                                 signal.SIGRTMIN + 2])
+def test_whatever_signal_ends_ccfacts_ends_its_builds(tmp_path, sig):
+    """Signals left at their default action, a fault sent by another
+    process, and compilers' children that called setsid."""
+    pids = tmp_path / 'pids'
+    cc = script(tmp_path / 'slow', f'echo $$ >> {pids}\n' + ESCAPE.format(pids=pids) +
+                'exec sleep 300\n')
+    run = subprocess.Popen([CCFACTS, '--no-cache', '--cc', cc, '--cxx', 'none', '--jobs', '8'],
+                           env=private_env(tmp_path), stdout=subprocess.PIPE, cwd=tmp_path,
+                           stderr=subprocess.PIPE, text=True)
+    try:
+        deadline = time.monotonic() + 60
+        while len(pids.read_text().split() if pids.exists() else []) < 12:
+            assert time.monotonic() < deadline and run.poll() is None
+            time.sleep(0.05)
+        run.send_signal(sig)
+        stdout, stderr = run.communicate(timeout=30)
+    finally:
+        run.kill()
+    assert run.returncode == -sig and stdout == ''
+    assert all_gone(pids.read_text().split())
+    assert os.listdir(tmp_path / 'tmp') == []
+
+
+def test_what_a_build_leaves_running_ends_with_the_run(tmp_path):
+    pids = tmp_path / 'pids'
+    cc = script(tmp_path / 'leaves', ESCAPE.format(pids=pids) + 'exec gcc "$@"\n')
+    out = ccfacts('--no-cache', '--cc', cc, '--cxx', 'none', env=private_env(tmp_path))
+    assert out.returncode == 0, out.stderr
+    assert len(pids.read_text().split()) == 6 and all_gone(pids.read_text().split())
+    assert os.listdir(tmp_path / 'tmp') == []
+
+
 def test_builds_at_once_follow_the_processors_we_may_use(tmp_path):
     """One build per processor by default; --jobs overrides it."""
     busy, seen = tmp_path / 'busy', tmp_path / 'seen'
