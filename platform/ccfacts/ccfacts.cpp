@@ -420,10 +420,28 @@ find_probes(const char *option)
  * Empties and removes a directory that a compiler may have filled with
  * anything: links are removed, never followed, so nothing outside it goes.
  */
+/*
+ * A directory left unreadable (mode 000) is still ours to open: its mode is
+ * changed through an O_PATH descriptor, which needs no permission on the
+ * directory and, like the open it precedes, follows no link.
+ */
+bool
+make_openable(int parent, const char *name)
+{
+	int fd = openat(parent, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+	if (fd == -1)
+		return false;
+	bool ok = chmod(("/proc/self/fd/" + std::to_string(fd)).c_str(), 0700) == 0;
+	(void)close(fd);
+	return ok;
+}
+
 bool
 remove_tree(int parent, const char *name)
 {
 	int fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+	if (fd == -1 && errno == EACCES && make_openable(parent, name))
+		fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 	if (fd == -1)
 		return unlinkat(parent, name, 0) == 0;
 	(void)fchmod(fd, 0700);		/* a directory left unwritable is still ours */

@@ -5,9 +5,12 @@ odd files behind.  Crafted compilers are shell scripts around gcc."""
 
 import json
 import os
+import pathlib
 import re
+import shutil
 import signal
 import subprocess
+import tempfile
 import time
 
 import pytest
@@ -232,6 +235,39 @@ exec gcc "$@"
     assert out.returncode == 0, out.stderr
     assert os.listdir(tmp_path / 'tmp') == []
     assert (outside / 'file').read_text() == 'keep' and (outside / 'dir').is_dir()
+
+
+@pytest.fixture
+def nobody_dir():
+    """A directory that user nobody may work in (a test's own tmp_path is
+    root's alone); removed afterwards."""
+    d = tempfile.mkdtemp(prefix='ccfacts-nobody-')
+    os.chmod(d, 0o755)
+    yield pathlib.Path(d)
+    shutil.rmtree(d)
+
+
+def test_unreadable_directories_a_compiler_leaves_are_removed(nobody_dir):
+    """As a user, not as root, who may open any directory: one of mode 000
+    inside the work directory, and the work directory itself."""
+    tmp = nobody_dir / 'tmp'
+    tmp.mkdir()
+    os.chown(tmp, 65534, 65534)
+    locked = script(nobody_dir / 'locked', FIND_OUTPUT + 'gcc "$@" || exit\n'
+                    'mkdir -p "$out.d/inner/deeper" && chmod 000 "$out.d/inner" "$out.d"\n')
+    workdir_locked = script(nobody_dir / 'workdir-locked', FIND_OUTPUT +
+                            'gcc "$@" || exit\nchmod 000 "${out%/*}"\n')
+    env = private_env(nobody_dir)
+    as_nobody = ['setpriv', '--reuid=65534', '--regid=65534', '--clear-groups', CCFACTS,
+                 '--no-cache', '--cxx', 'none', '--cc']
+    out = subprocess.run(as_nobody + [locked], env=env, capture_output=True, text=True,
+                         timeout=120)
+    assert out.returncode == 0, out.stderr
+    assert os.listdir(tmp) == []
+    out = subprocess.run(as_nobody + [workdir_locked], env=env, capture_output=True, text=True,
+                         timeout=120)
+    assert out.returncode == 1 and 'Permission denied' in out.stderr, out.stderr
+    assert os.listdir(tmp) == []
 
 
 def test_an_output_that_is_a_fifo_is_refused(tmp_path):
