@@ -12,6 +12,7 @@
 
 #include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 
@@ -152,6 +153,7 @@ unsigned long timeout_seconds = 120;
 bool use_cache = true;
 std::string uncacheable;	/* why this run's answer cannot be keyed */
 std::string cache_dir;		/* empty: none could be named */
+std::string no_cache_dir;	/* why none could be */
 bool cache_warned;
 build builds[nprobes];
 sigset_t caught_signals, saved_mask, wait_mask;
@@ -1003,6 +1005,22 @@ first_error(const std::string &log)
 	return first;
 }
 
+/*
+ * Why a compiler that failed said nothing: most often its messages had
+ * nowhere to go, the work directory's file system being full.
+ */
+std::string
+silent_failure()
+{
+	struct statvfs fs;
+	std::string tmp = workdir.substr(0, workdir.rfind('/'));
+
+	if (statvfs(workdir.c_str(), &fs) == 0 && (fs.f_bavail == 0 || fs.f_favail == 0))
+		return "no space left in " + (tmp.empty() ? "/" : tmp) +
+		    " (TMPDIR), where its output and messages go";
+	return "it gave no message";
+}
+
 [[noreturn]] void
 probe_failed(size_t i, const std::string &what)
 {
@@ -1028,8 +1046,11 @@ check_build(size_t i)
 	std::string how = WIFEXITED(b.status)
 	    ? "status " + std::to_string(WEXITSTATUS(b.status))
 	    : "signal " + std::to_string(WTERMSIG(b.status));
+	std::string why = first_error(log);
+	if (why.empty())
+		why = silent_failure();
 	fprintf(stderr, "ccfacts: %s: does not compile or link with %s (%s): %s\n",
-	    probes[i].name, name.c_str(), how.c_str(), first_error(log).c_str());
+	    probes[i].name, name.c_str(), how.c_str(), why.c_str());
 	if (!log.empty())
 		fputs(log.c_str(), stderr);
 	exit(1);
@@ -1901,7 +1922,8 @@ open_cache_dir()
 	struct stat st;
 	if (fstat(fd, &st) == -1 || st.st_uid != geteuid() || (st.st_mode & 022) != 0) {
 		(void)close(fd);
-		cache_warning(cache_dir + ": not private to its owner");
+		cache_warning(cache_dir + (st.st_uid != geteuid() ? ": owned by another user"
+		    : ": not private to its owner"));
 		errno = EPERM;
 		return -1;
 	}
@@ -1919,6 +1941,27 @@ cache_lookup(const std::string &key, facts &f)
 	    entry_facts(entry, key, f);
 	(void)close(dir);
 	return hit;
+}
+
+/*
+ * The directory the cache would be made in, when it belongs to another
+ * user: root, run with that user's HOME (sudo keeps it), must not leave
+ * directories the user cannot write, and could not use them anyway.
+ */
+std::string
+foreign_parent(const std::string &path)
+{
+	if (geteuid() != 0)
+		return "";	/* the kernel keeps others out of what is not theirs */
+	std::string dir = path;
+	struct stat st;
+	while (!dir.empty() && stat(dir.c_str(), &st) == -1) {
+		size_t slash = dir.rfind('/');
+		dir = slash == std::string::npos ? "." : dir.substr(0, slash);
+		if (slash == 0)
+			dir = "/";
+	}
+	return !dir.empty() && stat(dir.c_str(), &st) == 0 && st.st_uid != 0 ? dir : "";
 }
 
 /* Makes the directory and any missing parent, private as XDG asks. */
@@ -1945,7 +1988,12 @@ cache_store(const std::string &key, const facts &f)
 		return;
 	}
 	if (cache_dir.empty()) {
-		cache_warning("directory unknown (neither XDG_CACHE_HOME nor HOME is set)");
+		cache_warning("directory unknown (" + no_cache_dir + ")");
+		return;
+	}
+	std::string foreign = foreign_parent(cache_dir);
+	if (!foreign.empty()) {
+		cache_warning(cache_dir + ": " + foreign + " belongs to another user");
 		return;
 	}
 	if (!make_dirs(cache_dir)) {
@@ -1989,16 +2037,28 @@ cache_store(const std::string &key, const facts &f)
 	}
 }
 
+/*
+ * XDG: a relative XDG_CACHE_HOME is to be ignored; so is a relative HOME,
+ * which would put the cache wherever the run happens to start.
+ */
 std::string
 default_cache_dir()
 {
-	/* XDG: a relative XDG_CACHE_HOME is to be ignored. */
 	const char *xdg = getenv("XDG_CACHE_HOME");
 	if (xdg != nullptr && xdg[0] == '/')
 		return std::string(xdg) + "/ccfacts";
 	const char *home = getenv("HOME");
-	if (home != nullptr && home[0] != '\0')
+	if (home != nullptr && home[0] == '/')
 		return std::string(home) + "/.cache/ccfacts";
+
+	auto state = [](const char *v) {
+		return v == nullptr ? "unset" : *v == '\0' ? "empty" : "a relative path";
+	};
+	if (xdg == nullptr && home == nullptr)
+		no_cache_dir = "neither XDG_CACHE_HOME nor HOME is set";
+	else
+		no_cache_dir = std::string("XDG_CACHE_HOME is ") + state(xdg) + " and HOME is " +
+		    state(home);
 	return "";
 }
 
@@ -2090,6 +2150,8 @@ parse_args(int argc, char *argv[])
 	if (optind != argc)
 		usage();
 	cache_dir = cache_option != nullptr ? cache_option : default_cache_dir();
+	if (cache_option != nullptr && *cache_option == '\0')
+		no_cache_dir = "--cache-dir is empty";
 	cc = compiler_from("--cc", cc_word, "CC", "cc");
 	/* $CXX goes with $CC: it is no match for a C compiler chosen here. */
 	if (cxx_word != nullptr || cc_word == nullptr)

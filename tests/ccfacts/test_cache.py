@@ -308,3 +308,46 @@ exec gcc "$@"
                             r'\(limit 1048576\); facts not kept\n', out.stderr), out.stderr
     assert len(log.read_text().splitlines()) == 12
     assert not (tmp_path / 'cache').exists()
+
+
+def test_a_cache_that_cannot_be_placed_is_said_so_truly(c_toolchain, tmp_path):
+    """A relative HOME is ignored, as a relative XDG_CACHE_HOME is; an
+    empty --cache-dir is blamed, not the variables that are set."""
+    env = {k: v for k, v in os.environ.items() if k not in ('CC', 'CXX', 'XDG_CACHE_HOME')}
+    args = ['--cc', str(c_toolchain.cc), '--cxx', 'none']
+    env['HOME'] = 'home'
+    out = ccfacts(*args, env=env, cwd=tmp_path)
+    assert out.returncode == 0
+    assert out.stderr == ('ccfacts: cache directory unknown (XDG_CACHE_HOME is unset and '
+                          'HOME is a relative path); facts not kept\n')
+    assert not (tmp_path / 'home').exists()
+    env.update(HOME=str(tmp_path / 'h'), XDG_CACHE_HOME=str(tmp_path / 'x'))
+    out = ccfacts(*args, '--cache-dir', '', env=env, cwd=tmp_path)
+    assert out.returncode == 0
+    assert out.stderr == 'ccfacts: cache directory unknown (--cache-dir is empty); facts not kept\n'
+    assert sorted(os.listdir(tmp_path)) == ['bin', 'runs']
+
+
+@pytest.mark.skipif(os.geteuid() != 0, reason='needs root')
+def test_root_leaves_nothing_in_another_users_home(c_toolchain, tmp_path):
+    """sudo keeps HOME: root must not make a cache there that its owner
+    cannot write."""
+    home = tmp_path / 'alice'
+    home.mkdir()
+    os.chown(home, 65534, 65534)
+    env = {k: v for k, v in os.environ.items() if k not in ('CC', 'CXX', 'XDG_CACHE_HOME')}
+    env['HOME'] = str(home)
+    out = ccfacts('--cc', str(c_toolchain.cc), '--cxx', 'none', env=env)
+    assert out.returncode == 0
+    assert out.stderr == (f'ccfacts: cache {home}/.cache/ccfacts: {home} belongs to another '
+                          'user; facts not kept\n')
+    assert os.listdir(home) == []
+    # One the user made is theirs, and not used either.
+    (home / '.cache' / 'ccfacts').mkdir(parents=True, mode=0o700)
+    for d in (home / '.cache', home / '.cache' / 'ccfacts'):
+        os.chown(d, 65534, 65534)
+    out = ccfacts('--cc', str(c_toolchain.cc), '--cxx', 'none', env=env)
+    assert out.returncode == 0
+    assert out.stderr == (f'ccfacts: cache {home}/.cache/ccfacts: owned by another user; '
+                          'facts not kept\n')
+    assert os.listdir(home / '.cache' / 'ccfacts') == []
