@@ -1565,6 +1565,8 @@ cwd_dependent(const std::string &w)
 		return true;
 	if (w[0] != '-')
 		return w[0] != '/';
+	if (w[1] == 'D' || w[1] == 'U')
+		return false;	/* a macro's text names nothing for the driver */
 	for (const char *pass : { "-Wl,", "-Wa,", "-Wp," })
 		if (w.compare(0, strlen(pass), pass) == 0) {
 			size_t i = strlen(pass), comma;
