@@ -1249,6 +1249,28 @@ read_features(size_t i, const std::string &data, const std::string &prefix,
 		probe_failed(i, "the " + prefix + " list appears more than once");
 }
 
+/* What the executable of probe i says, into f (the C ABI probe's before the C++ one's). */
+void
+read_probe(size_t i, const std::string &data, facts &f)
+{
+	std::string name = probes[i].name;
+
+	if (name == "link-probe")
+		no_other_strings(i, info_strings(i, data));
+	else if (name == "ccid-probe")
+		read_ccid(i, data, f);
+	else if (name == "abi-probe-c" || name == "abi-probe-cxx")
+		read_abi(i, data, f, name == "abi-probe-c");
+	else if (name == "feature-probe-c")
+		read_features(i, data, "C_FEATURE:", f.c_features);
+	else if (name == "feature-probe-cxx")
+		read_features(i, data, "CXX_FEATURE:", f.cxx_features);
+	else if (name == "endian-probe")
+		read_endian(i, data, f);
+	else if (name == "typesize-probe")
+		read_typesize(i, data, f);
+}
+
 void
 read_all(facts &f)
 {
@@ -1262,21 +1284,7 @@ read_all(facts &f)
 		std::string why = read_regular(AT_FDCWD, builds[i].exe, data, 0);
 		if (!why.empty())
 			probe_failed(i, "cannot read the executable: " + why);
-		std::string name = probes[i].name;
-		if (name == "link-probe")
-			no_other_strings(i, info_strings(i, data));
-		else if (name == "ccid-probe")
-			read_ccid(i, data, f);
-		else if (name == "abi-probe-c" || name == "abi-probe-cxx")
-			read_abi(i, data, f, name == "abi-probe-c");
-		else if (name == "feature-probe-c")
-			read_features(i, data, "C_FEATURE:", f.c_features);
-		else if (name == "feature-probe-cxx")
-			read_features(i, data, "CXX_FEATURE:", f.cxx_features);
-		else if (name == "endian-probe")
-			read_endian(i, data, f);
-		else if (name == "typesize-probe")
-			read_typesize(i, data, f);
+		read_probe(i, data, f);
 	}
 	f.c_features.dialect = std_c;
 	f.cxx_features.dialect = std_cxx;
@@ -1783,8 +1791,9 @@ cached_number(cursor &c, const char *name, unsigned long &n)
 {
 	std::string v;
 
+	/* Only as facts_text writes it: no leading zero, so one text per number. */
 	if (!cached_value(c, name, v) || v.empty() || v.size() > 8 ||
-	    v.find_first_not_of("0123456789") != std::string::npos)
+	    v.find_first_not_of("0123456789") != std::string::npos || (v[0] == '0' && v.size() > 1))
 		return false;
 	n = strtoul(v.c_str(), nullptr, 10);
 	return true;

@@ -132,13 +132,14 @@ def test_a_reinstalled_compiler_is_not_answered_from_the_old_entry(tmp_path):
     assert (first['sizeof_dptr'], second['sizeof_dptr']) == (8, 4)
 
 
-def damage_payload(entry):
-    """A well-formed entry, checksum and all, whose facts lack a line."""
+def damage_payload(entry, old=b'sizeof_ushort 2\n', new=b''):
+    """A well-formed entry, checksum and all, whose facts are edited: by
+    default they lack a line."""
     magic, rest = entry.split(b'\n', 1)
     count, rest = rest.split(b'\n', 1)
     key, rest = rest[:int(count)], rest[int(count):]
     count, rest = rest.split(b'\n', 1)
-    payload = rest[:int(count)].replace(b'sizeof_ushort 2\n', b'')
+    payload = rest[:int(count)].replace(old, new)
     body = b'%s\n%d\n%s%d\n%s' % (magic, len(key), key, len(payload), payload)
     return body + b'%016x\n' % fnv1a(body)
 
@@ -151,6 +152,8 @@ DAMAGE = {
     'foreign version': lambda e: e.replace(b'ccfacts cache 1\n', b'ccfacts cache 9\n', 1),
     'another key': lambda e: e.replace(b'std-c 0:\n', b'std-c 3:c99\n'),
     'checksummed nonsense': damage_payload,
+    # Read as 8 all the same, but not as ccfacts writes it (found by fuzzing).
+    'leading zero': lambda e: damage_payload(e, b'sizeof_dptr 8\n', b'sizeof_dptr 08\n'),
     'trailing bytes': lambda e: e + b'x',
 }
 
