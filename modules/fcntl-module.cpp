@@ -79,60 +79,76 @@ do_fcntl_3_int(int fd, int cmd, int flags)
 	return ret;
 }
 
-/* The descriptor may be a plain integer or a descriptor object. */
+/*
+ * The descriptor may be a plain integer or a descriptor object.  An object
+ * is handed back in *held and released only after the system call: the
+ * script's temporary, such as open(...) written in the call, may be the
+ * last reference, and releasing it closes the descriptor.
+ */
 static int
-pop_fd(int *fdp)
+pop_fd(int *fdp, VXFile_FD_Type **held)
 {
-	VXFile_FD_Type *f;
-	int ret;
-
+	*held = nullptr;
 	if (Vexil_peek_at_stack() == VX_INT_TYPE)
 		return Vexil_pop_int(fdp);
-	if (VXfile_pop_fd(&f) == -1)
+	if (VXfile_pop_fd(held) == -1) {
+		*held = nullptr;
 		return -1;
-	ret = VXfile_get_fd(f, fdp);
-	VXfile_free_fd(f);
+	}
+	return VXfile_get_fd(*held, fdp);
+}
+
+/* The object popped with the descriptor, if any, goes once the call is made. */
+static int
+release_fd(VXFile_FD_Type *held, int ret)
+{
+	if (held != nullptr)
+		VXfile_free_fd(held);
 	return ret;
 }
 
 static int
 fcntl_getfd(void)
 {
+	VXFile_FD_Type *held;
 	int fd;
 
-	if (pop_fd(&fd) == -1)
-		return -1;
-	return do_fcntl_2(fd, F_GETFD);
+	if (pop_fd(&fd, &held) == -1)
+		return release_fd(held, -1);
+	return release_fd(held, do_fcntl_2(fd, F_GETFD));
 }
 
 static int
 fcntl_setfd(int *flags)
 {
+	VXFile_FD_Type *held;
 	int fd;
 
-	if (pop_fd(&fd) == -1)
-		return -1;
-	return do_fcntl_3_int(fd, F_SETFD, *flags);
+	if (pop_fd(&fd, &held) == -1)
+		return release_fd(held, -1);
+	return release_fd(held, do_fcntl_3_int(fd, F_SETFD, *flags));
 }
 
 static int
 fcntl_getfl(void)
 {
+	VXFile_FD_Type *held;
 	int fd;
 
-	if (pop_fd(&fd) == -1)
-		return -1;
-	return do_fcntl_2(fd, F_GETFL);
+	if (pop_fd(&fd, &held) == -1)
+		return release_fd(held, -1);
+	return release_fd(held, do_fcntl_2(fd, F_GETFL));
 }
 
 static int
 fcntl_setfl(int *flags)
 {
+	VXFile_FD_Type *held;
 	int fd;
 
-	if (pop_fd(&fd) == -1)
-		return -1;
-	return do_fcntl_3_int(fd, F_SETFL, *flags);
+	if (pop_fd(&fd, &held) == -1)
+		return release_fd(held, -1);
+	return release_fd(held, do_fcntl_3_int(fd, F_SETFL, *flags));
 }
 
 int

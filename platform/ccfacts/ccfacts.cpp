@@ -10,7 +10,9 @@
  * system calls instead of eight compilations.
  */
 
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 
@@ -71,14 +73,41 @@ const char little_text[] = "THIS IS LITTLE ENDIAN.";
 const char big_text[] = "THIS IS BIG ENDIAN..";
 
 /*
- * Variables through which the drivers find their headers, libraries and
- * programs (the assembler and the linker are looked up in PATH): part of
- * the cache key, as they change what a compiler answers.
+ * Variables that change what gcc, clang, their assemblers and linkers do,
+ * as their manuals list them, and whole families by prefix (the drivers'
+ * GCC_, COLLECT_, CCC_ and CLANG_, the dynamic linker's and the linkers'
+ * LD_ and LLD_), since each release adds some: all part of the cache key.
  */
 const char *const compiler_environment[] = {
-	"PATH", "GCC_EXEC_PREFIX", "COMPILER_PATH", "LIBRARY_PATH", "CPATH",
-	"C_INCLUDE_PATH", "CPLUS_INCLUDE_PATH",
+	"PATH", "LANG", "LC_ALL", "LC_CTYPE", "LC_MESSAGES", "TMPDIR", "COMPILER_PATH",
+	"LIBRARY_PATH", "CPATH", "C_INCLUDE_PATH", "CPLUS_INCLUDE_PATH", "OBJC_INCLUDE_PATH",
+	"OBJCPLUS_INCLUDE_PATH", "DEPENDENCIES_OUTPUT", "SUNPRO_DEPENDENCIES",
+	"SOURCE_DATE_EPOCH", "SDKROOT", "GNUTARGET", "LDEMULATION", "ZERO_AR_DATE",
 };
+const char *const compiler_environment_prefixes[] = {
+	"GCC_", "COLLECT_", "CCC_", "CC_", "CLANG_", "LD_", "LLD_",
+};
+
+/* Of those, the lists of directories, where an empty or relative entry is the current one. */
+const char *const path_list_environment[] = {
+	"PATH", "GCC_EXEC_PREFIX", "COMPILER_PATH", "LIBRARY_PATH", "CPATH", "C_INCLUDE_PATH",
+	"CPLUS_INCLUDE_PATH", "OBJC_INCLUDE_PATH", "OBJCPLUS_INCLUDE_PATH", "LD_LIBRARY_PATH",
+};
+
+/*
+ * Options whose value, attached or after '=', names a file or a directory
+ * as the drivers take it; a relative one is relative to the current
+ * directory.
+ */
+const char *const path_options[] = {
+	"-I", "-L", "-B", "-F", "-T", "-iquote", "-isystem", "-idirafter", "-isysroot",
+	"-iprefix", "-iwithprefix", "-iwithprefixbefore", "-imacros", "-include", "-imultilib",
+	"--sysroot=", "-specs=", "--specs=", "--config=", "-fplugin=", "-fprofile-use=",
+	"-fprofile-dir=", "-fprofile-generate=", "-fsanitize-blacklist=",
+	"-fsanitize-ignorelist=", "--gcc-toolchain=", "--ld-path=", "-resource-dir=",
+	"-fmodule-map-file=", "-fprebuilt-module-path=",
+};
+constexpr int response_file_depth = 8;	/* nested @file, as deep as the key follows */
 
 const char cache_magic[] = "ccfacts cache 1\n";
 constexpr off_t cache_entry_max = 1 << 20;
@@ -122,7 +151,9 @@ bool json_output;
 size_t jobs;			/* 0 until set: one per processor we may use */
 unsigned long timeout_seconds = 120;
 bool use_cache = true;
+std::string uncacheable;	/* why this run's answer cannot be keyed */
 std::string cache_dir;		/* empty: none could be named */
+std::string no_cache_dir;	/* why none could be */
 bool cache_warned;
 build builds[nprobes];
 sigset_t caught_signals, saved_mask, wait_mask;
@@ -391,10 +422,28 @@ find_probes(const char *option)
  * Empties and removes a directory that a compiler may have filled with
  * anything: links are removed, never followed, so nothing outside it goes.
  */
+/*
+ * A directory left unreadable (mode 000) is still ours to open: its mode is
+ * changed through an O_PATH descriptor, which needs no permission on the
+ * directory and, like the open it precedes, follows no link.
+ */
+bool
+make_openable(int parent, const char *name)
+{
+	int fd = openat(parent, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+	if (fd == -1)
+		return false;
+	bool ok = chmod(("/proc/self/fd/" + std::to_string(fd)).c_str(), 0700) == 0;
+	(void)close(fd);
+	return ok;
+}
+
 bool
 remove_tree(int parent, const char *name)
 {
 	int fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+	if (fd == -1 && errno == EACCES && make_openable(parent, name))
+		fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 	if (fd == -1)
 		return unlinkat(parent, name, 0) == 0;
 	(void)fchmod(fd, 0700);		/* a directory left unwritable is still ours */
@@ -421,6 +470,9 @@ remove_tree(int parent, const char *name)
 	return unlinkat(parent, name, AT_REMOVEDIR) == 0 && ok;
 }
 
+void end_descendants();
+std::string read_regular(int dir, const std::string &path, std::string &data, off_t limit);
+
 void
 remove_workdir()
 {
@@ -443,20 +495,61 @@ on_child(int)
 }
 
 /*
+ * The faults: one that another process sent is a request to end like any
+ * other; one of our own making must not be returned into, and ends us.
+ */
+void
+on_fault(int sig, siginfo_t *info, void *)
+{
+	if (info->si_code <= 0) {
+		interrupted = sig;
+		return;
+	}
+	(void)signal(sig, SIG_DFL);
+}
+
+/*
+ * Every signal whose default action ends the process, but for SIGKILL,
+ * which cannot be caught: ending ccfacts in any of these ways ends its
+ * builds and removes its directory first.
+ */
+std::vector<int>
+ending_signals()
+{
+	std::vector<int> sigs = { SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM,
+		SIGPIPE, SIGPROF, SIGVTALRM, SIGXCPU, SIGXFSZ, SIGIO, SIGPWR, SIGSTKFLT, SIGTRAP,
+		SIGSYS, SIGABRT };
+	for (int sig = SIGRTMIN; sig <= SIGRTMAX; sig++)
+		sigs.push_back(sig);
+	return sigs;
+}
+
+const int fault_signals[] = { SIGSEGV, SIGBUS, SIGFPE, SIGILL };
+
+/*
  * The compilers run in process groups of their own, where a terminal's
  * interrupt does not reach them: ccfacts passes it on.  The signals stay
  * blocked but while waiting, so that no child is started or reaped
- * unnoticed.  A signal ignored from the start stays ignored.
+ * unnoticed (the faults cannot be blocked: their handler only notes a sent
+ * one).  A signal ignored from the start stays ignored.
+ *
+ * A compiler's child that leaves its process group (setsid) is reparented
+ * to us, not to init, when its parent ends: so every process a build
+ * started stays a descendant that the end of the run can find.
  */
 void
 catch_signals()
 {
 	struct sigaction sa, old;
 
+	if (prctl(PR_SET_CHILD_SUBREAPER, 1) == -1)
+		err(1, "prctl");
 	(void)sigemptyset(&caught_signals);
 	memset(&sa, 0, sizeof(sa));
 	(void)sigemptyset(&sa.sa_mask);
-	for (int sig : { SIGINT, SIGTERM, SIGHUP, SIGCHLD }) {
+	std::vector<int> sigs = ending_signals();
+	sigs.push_back(SIGCHLD);
+	for (int sig : sigs) {
 		sa.sa_handler = sig == SIGCHLD ? on_child : on_signal;
 		if (sigaction(sig, &sa, &old) == -1)
 			err(1, "sigaction");
@@ -466,11 +559,17 @@ catch_signals()
 		if (sig == SIGCHLD || old.sa_handler != SIG_IGN)
 			(void)sigaddset(&caught_signals, sig);
 	}
+	sa.sa_handler = nullptr;
+	sa.sa_sigaction = on_fault;
+	sa.sa_flags = SA_SIGINFO;
+	for (int sig : fault_signals)
+		if (sigaction(sig, &sa, nullptr) == -1)
+			err(1, "sigaction");
 	if (sigprocmask(SIG_BLOCK, &caught_signals, &saved_mask) == -1)
 		err(1, "sigprocmask");
 	/* Even if whoever started us blocked SIGCHLD, the wait must see it. */
 	wait_mask = saved_mask;
-	for (int sig : { SIGINT, SIGTERM, SIGHUP, SIGCHLD })
+	for (int sig : sigs)
 		if (sigismember(&caught_signals, sig))
 			(void)sigdelset(&wait_mask, sig);
 }
@@ -484,10 +583,15 @@ release_signals()
 {
 	int sig = interrupted;
 
-	if (sig != 0)
+	if (sig != 0) {
+		end_descendants();
 		remove_workdir();
-	for (int s : { SIGINT, SIGTERM, SIGHUP })
+	}
+	for (int s : ending_signals())
 		if (sigismember(&caught_signals, s) && signal(s, SIG_DFL) == SIG_ERR)
+			err(1, "signal");
+	for (int s : fault_signals)
+		if (signal(s, SIG_DFL) == SIG_ERR)
 			err(1, "signal");
 	if (sig != 0) {
 		(void)sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
@@ -516,6 +620,16 @@ default_jobs()
 	return std::min(static_cast<size_t>(n), nprobes);
 }
 
+/* An exit with builds under way (an error of ours) leaves nothing behind either. */
+void
+end_at_exit()
+{
+	if (workdir.empty())
+		return;
+	end_descendants();
+	remove_workdir();
+}
+
 void
 make_workdir()
 {
@@ -527,7 +641,7 @@ make_workdir()
 	if (mkdtemp(&templ[0]) == nullptr)
 		err(1, "mkdtemp %s", templ.c_str());
 	workdir = templ;
-	if (atexit(remove_workdir) != 0)
+	if (atexit(end_at_exit) != 0)
 		errx(1, "atexit failed");
 }
 
@@ -671,15 +785,94 @@ pause_until(const struct timespec &until)
 		err(1, "ppoll");
 }
 
-/* Sends a signal to every job's group and waits until all are gone. */
+/*
+ * Every process descended from ccfacts that is still alive, found through
+ * /proc; with ccfacts the subreaper, that is everything the builds started,
+ * whatever process group or session it moved to.
+ */
+std::vector<pid_t>
+descendants()
+{
+	std::map<pid_t, std::vector<pid_t>> children;
+	DIR *d = opendir("/proc");
+	if (d == nullptr)
+		return {};
+	struct dirent *e;
+	while ((e = readdir(d)) != nullptr) {
+		if (!isdigit(static_cast<unsigned char>(e->d_name[0])))
+			continue;
+		std::string stat;
+		if (!read_regular(dirfd(d), std::string(e->d_name) + "/stat", stat, 0).empty())
+			continue;
+		/* "pid (comm) state ppid ...": comm may hold anything, ')' too. */
+		size_t close = stat.rfind(')');
+		if (close == std::string::npos || close + 4 >= stat.size() || stat[close + 2] == 'Z')
+			continue;
+		children[static_cast<pid_t>(atol(stat.c_str() + close + 4))].push_back(
+		    static_cast<pid_t>(atol(e->d_name)));
+	}
+	(void)closedir(d);
+	std::vector<pid_t> found;
+	std::vector<pid_t> parents = { getpid() };
+	while (!parents.empty()) {
+		pid_t p = parents.back();
+		parents.pop_back();
+		for (pid_t c : children[p]) {
+			found.push_back(c);
+			parents.push_back(c);
+		}
+	}
+	return found;
+}
+
+void
+signal_descendants(int sig)
+{
+	for (pid_t p : descendants())
+		(void)kill(p, sig);
+}
+
+/*
+ * Kills whatever the builds left running, until nothing is left but what
+ * no signal of ours can reach (a process that changed its credentials).
+ */
+void
+end_descendants()
+{
+	for (int round = 0; round < 1000; round++) {
+		reap();
+		bool reached = false;
+		for (pid_t p : descendants())
+			reached = kill(p, SIGKILL) == 0 || reached;
+		if (!reached)
+			return;
+		struct timespec soon = now();
+		soon.tv_nsec += 10000000L;
+		if (soon.tv_nsec >= 1000000000L) {
+			soon.tv_sec++;
+			soon.tv_nsec -= 1000000000L;
+		}
+		pause_until(soon);
+	}
+}
+
+/*
+ * Sends a signal to every job's group, and to what left the groups, and
+ * waits until all are gone.  Signals other than the three a terminal or a
+ * service manager send are passed on as SIGTERM: a SIGQUIT passed on would
+ * leave the compilers' core files behind.
+ */
 void
 stop_jobs(int sig)
 {
 	struct timespec until = later(now(), grace_seconds);
 
+	if (sig != SIGKILL && sig != SIGINT && sig != SIGTERM && sig != SIGHUP)
+		sig = SIGTERM;
 	for (auto &b : builds)
 		if (running(b))
 			(void)kill(-b.pid, sig);
+	signal_descendants(sig);
 	for (;;) {
 		reap();
 		if (std::none_of(std::begin(builds), std::end(builds), running))
@@ -698,6 +891,7 @@ stop_jobs(int sig)
 timed_out(size_t i)
 {
 	stop_jobs(SIGKILL);
+	end_descendants();
 	remove_workdir();
 	fprintf(stderr, "ccfacts: %s: %s did not finish within %lu second%s\n",
 	    probes[i].name, compiler_of(i).words.front().c_str(), timeout_seconds,
@@ -731,8 +925,11 @@ run_builds()
 			if (builds[order[next - 1]].pid > 0)
 				active++;
 		}
-		if (active == 0)
+		/* Nothing a build left may write into what is read next. */
+		if (active == 0) {
+			end_descendants();
 			return;
+		}
 		size_t first = nprobes;
 		for (size_t i = 0; i < nprobes; i++)
 			if (running(builds[i]) && (first == nprobes ||
@@ -808,6 +1005,22 @@ first_error(const std::string &log)
 	return first;
 }
 
+/*
+ * Why a compiler that failed said nothing: most often its messages had
+ * nowhere to go, the work directory's file system being full.
+ */
+std::string
+silent_failure()
+{
+	struct statvfs fs;
+	std::string tmp = workdir.substr(0, workdir.rfind('/'));
+
+	if (statvfs(workdir.c_str(), &fs) == 0 && (fs.f_bavail == 0 || fs.f_favail == 0))
+		return "no space left in " + (tmp.empty() ? "/" : tmp) +
+		    " (TMPDIR), where its output and messages go";
+	return "it gave no message";
+}
+
 [[noreturn]] void
 probe_failed(size_t i, const std::string &what)
 {
@@ -833,8 +1046,11 @@ check_build(size_t i)
 	std::string how = WIFEXITED(b.status)
 	    ? "status " + std::to_string(WEXITSTATUS(b.status))
 	    : "signal " + std::to_string(WTERMSIG(b.status));
+	std::string why = first_error(log);
+	if (why.empty())
+		why = silent_failure();
 	fprintf(stderr, "ccfacts: %s: does not compile or link with %s (%s): %s\n",
-	    probes[i].name, name.c_str(), how.c_str(), first_error(log).c_str());
+	    probes[i].name, name.c_str(), how.c_str(), why.c_str());
 	if (!log.empty())
 		fputs(log.c_str(), stderr);
 	exit(1);
@@ -1033,6 +1249,28 @@ read_features(size_t i, const std::string &data, const std::string &prefix,
 		probe_failed(i, "the " + prefix + " list appears more than once");
 }
 
+/* What the executable of probe i says, into f (the C ABI probe's before the C++ one's). */
+void
+read_probe(size_t i, const std::string &data, facts &f)
+{
+	std::string name = probes[i].name;
+
+	if (name == "link-probe")
+		no_other_strings(i, info_strings(i, data));
+	else if (name == "ccid-probe")
+		read_ccid(i, data, f);
+	else if (name == "abi-probe-c" || name == "abi-probe-cxx")
+		read_abi(i, data, f, name == "abi-probe-c");
+	else if (name == "feature-probe-c")
+		read_features(i, data, "C_FEATURE:", f.c_features);
+	else if (name == "feature-probe-cxx")
+		read_features(i, data, "CXX_FEATURE:", f.cxx_features);
+	else if (name == "endian-probe")
+		read_endian(i, data, f);
+	else if (name == "typesize-probe")
+		read_typesize(i, data, f);
+}
+
 void
 read_all(facts &f)
 {
@@ -1046,21 +1284,7 @@ read_all(facts &f)
 		std::string why = read_regular(AT_FDCWD, builds[i].exe, data, 0);
 		if (!why.empty())
 			probe_failed(i, "cannot read the executable: " + why);
-		std::string name = probes[i].name;
-		if (name == "link-probe")
-			no_other_strings(i, info_strings(i, data));
-		else if (name == "ccid-probe")
-			read_ccid(i, data, f);
-		else if (name == "abi-probe-c" || name == "abi-probe-cxx")
-			read_abi(i, data, f, name == "abi-probe-c");
-		else if (name == "feature-probe-c")
-			read_features(i, data, "C_FEATURE:", f.c_features);
-		else if (name == "feature-probe-cxx")
-			read_features(i, data, "CXX_FEATURE:", f.cxx_features);
-		else if (name == "endian-probe")
-			read_endian(i, data, f);
-		else if (name == "typesize-probe")
-			read_typesize(i, data, f);
+		read_probe(i, data, f);
 	}
 	f.c_features.dialect = std_c;
 	f.cxx_features.dialect = std_cxx;
@@ -1334,6 +1558,160 @@ probe_sources_digest()
 	return digest;
 }
 
+/*
+ * Whether a word given to the compilers may mean something else in
+ * another directory.  What is not known to be free of a relative path
+ * counts as one: a plain word may be a file, or the value of the option
+ * before it.
+ */
+bool
+cwd_dependent(const std::string &w)
+{
+	if (w.empty())
+		return false;
+	if (w[0] == '@')
+		return true;
+	if (w[0] != '-')
+		return w[0] != '/';
+	if (w[1] == 'D' || w[1] == 'U')
+		return false;	/* a macro's text names nothing for the driver */
+	for (const char *pass : { "-Wl,", "-Wa,", "-Wp," })
+		if (w.compare(0, strlen(pass), pass) == 0) {
+			size_t i = strlen(pass), comma;
+			do {
+				comma = w.find(',', i);
+				if (cwd_dependent(w.substr(i, comma == std::string::npos ? comma : comma - i)))
+					return true;
+				i = comma + 1;
+			} while (comma != std::string::npos);
+			return false;
+		}
+	for (const char *opt : path_options) {
+		size_t n = strlen(opt);
+		if (w.size() > n && w.compare(0, n, opt) == 0)
+			return w[n] != '/';
+	}
+	/* Any other value that looks like a path: -fuse-ld=./ld. */
+	size_t eq = w.find('=');
+	return eq != std::string::npos && w.find('/', eq) != std::string::npos && w[eq + 1] != '/';
+}
+
+bool
+relative_path_list(const char *list)
+{
+	const char *p = list;
+
+	for (;;) {
+		if (*p != '/')
+			return true;	/* also an empty entry: the current directory */
+		p = strchr(p, ':');
+		if (p == nullptr)
+			return false;
+		p++;
+	}
+}
+
+bool
+keyed_variable(const std::string &name)
+{
+	for (const char *v : compiler_environment)
+		if (name == v)
+			return true;
+	for (const char *prefix : compiler_environment_prefixes)
+		if (name.compare(0, strlen(prefix), prefix) == 0)
+			return true;
+	static const std::string suffix = "_DEPLOYMENT_TARGET";
+	return name.size() > suffix.size() &&
+	    name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+/* Every variable of the environment that a compiler may read, in order. */
+void
+key_environment(std::string &key)
+{
+	std::vector<std::pair<std::string, std::string>> vars;
+
+	for (char **e = environ; *e != nullptr; e++) {
+		const char *eq = strchr(*e, '=');
+		if (eq == nullptr)
+			continue;
+		std::string name(*e, static_cast<size_t>(eq - *e));
+		if (keyed_variable(name))
+			vars.emplace_back(name, eq + 1);
+	}
+	std::sort(vars.begin(), vars.end());
+	for (const auto &v : vars)
+		key_line(key, ("env " + v.first).c_str(), { v.second });
+}
+
+/*
+ * A response file (@file) by its contents, and the response files it
+ * names in turn: the drivers read them in place of the word.  A nested
+ * relative name is looked up both from the current directory and from the
+ * including file's, as drivers differ.
+ */
+void
+key_response_file(std::string &key, const std::string &name, const std::string &from, int depth)
+{
+	std::vector<std::string> paths = { name };
+	if (name[0] != '/' && !from.empty())
+		paths.push_back(from + "/" + name);
+	for (const auto &path : paths) {
+		std::string data;
+		std::string why = read_regular(AT_FDCWD, path, data, cache_entry_max);
+		/* One the drivers cannot open they take as a plain word; one whose
+		 * contents cannot be known here leaves the answer unkeyed. */
+		struct stat st;
+		if (!why.empty() && stat(path.c_str(), &st) == 0 && access(path.c_str(), R_OK) == 0 &&
+		    uncacheable.empty())
+			uncacheable = "response file @" + path + ": " + why;
+		key_line(key, "response-file", { path, why.empty() ? "contents" : why, data });
+		std::vector<std::string> words;
+		if (!why.empty() || depth >= response_file_depth || !split_words(data, words))
+			continue;
+		size_t slash = path.rfind('/');
+		std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
+		for (const auto &w : words)
+			if (w.size() > 1 && w[0] == '@')
+				key_response_file(key, w.substr(1), dir, depth + 1);
+	}
+}
+
+/*
+ * The options as the compilers will read them: response files by their
+ * contents, and the current directory when anything in them, or a list of
+ * directories in the environment, may be relative to it.
+ */
+void
+key_option_context(std::string &key)
+{
+	std::vector<const std::string *> words;
+	bool relative = false;
+
+	for (const compiler *c : { &cc, &cxx })
+		for (size_t i = 1; i < c->words.size(); i++)
+			words.push_back(&c->words[i]);
+	for (const auto &w : cflags)
+		words.push_back(&w);
+	for (const std::string *w : words) {
+		relative = relative || cwd_dependent(*w);
+		if (w->size() > 1 && (*w)[0] == '@')
+			key_response_file(key, w->substr(1), "", 0);
+	}
+	for (const char *name : path_list_environment) {
+		const char *v = getenv(name);
+		relative = relative || (v != nullptr && relative_path_list(v));
+	}
+	if (!relative)
+		return;
+	char dir[PATH_MAX];
+	struct stat st;
+	std::string where = getcwd(dir, sizeof(dir)) != nullptr ? dir : "unknown";
+	if (stat(".", &st) == 0)
+		where += " dev " + std::to_string(st.st_dev) + " ino " + std::to_string(st.st_ino);
+	key_line(key, "cwd", { where });
+}
+
 std::string
 cache_key()
 {
@@ -1351,11 +1729,8 @@ cache_key()
 	key_line(key, "cflags", cflags);
 	key_line(key, "std-c", { std_c });
 	key_line(key, "std-cxx", { std_cxx });
-	for (const char *name : compiler_environment) {
-		const char *v = getenv(name);
-		if (v != nullptr)
-			key_line(key, name, { v });
-	}
+	key_option_context(key);
+	key_environment(key);
 	key += "probes" + probe_sources_digest() + "\n";
 	return key;
 }
@@ -1416,8 +1791,9 @@ cached_number(cursor &c, const char *name, unsigned long &n)
 {
 	std::string v;
 
+	/* Only as facts_text writes it: no leading zero, so one text per number. */
 	if (!cached_value(c, name, v) || v.empty() || v.size() > 8 ||
-	    v.find_first_not_of("0123456789") != std::string::npos)
+	    v.find_first_not_of("0123456789") != std::string::npos || (v[0] == '0' && v.size() > 1))
 		return false;
 	n = strtoul(v.c_str(), nullptr, 10);
 	return true;
@@ -1518,6 +1894,32 @@ cache_warning(const std::string &what)
 	fprintf(stderr, "ccfacts: cache %s; facts not kept\n", what.c_str());
 }
 
+/* An entry that the lookup would refuse to read is not written. */
+std::string
+too_large(size_t bytes)
+{
+	return "entry of " + std::to_string(bytes) + " bytes too large to read back (limit " +
+	    std::to_string(cache_entry_max) + ")";
+}
+
+/*
+ * Whether the answer can be kept under this key at all: not when something
+ * it depends on could not be keyed, nor when the key alone fills an entry.
+ */
+bool
+keyable(const std::string &key)
+{
+	if (!uncacheable.empty()) {
+		cache_warning(uncacheable);
+		return false;
+	}
+	if (static_cast<off_t>(key.size()) > cache_entry_max) {
+		cache_warning(too_large(key.size()));
+		return false;
+	}
+	return true;
+}
+
 /*
  * The cache directory, opened, or -1.  One that others may write is not
  * used: an entry planted there would be believed.
@@ -1531,7 +1933,8 @@ open_cache_dir()
 	struct stat st;
 	if (fstat(fd, &st) == -1 || st.st_uid != geteuid() || (st.st_mode & 022) != 0) {
 		(void)close(fd);
-		cache_warning(cache_dir + ": not private to its owner");
+		cache_warning(cache_dir + (st.st_uid != geteuid() ? ": owned by another user"
+		    : ": not private to its owner"));
 		errno = EPERM;
 		return -1;
 	}
@@ -1549,6 +1952,27 @@ cache_lookup(const std::string &key, facts &f)
 	    entry_facts(entry, key, f);
 	(void)close(dir);
 	return hit;
+}
+
+/*
+ * The directory the cache would be made in, when it belongs to another
+ * user: root, run with that user's HOME (sudo keeps it), must not leave
+ * directories the user cannot write, and could not use them anyway.
+ */
+std::string
+foreign_parent(const std::string &path)
+{
+	if (geteuid() != 0)
+		return "";	/* the kernel keeps others out of what is not theirs */
+	std::string dir = path;
+	struct stat st;
+	while (!dir.empty() && stat(dir.c_str(), &st) == -1) {
+		size_t slash = dir.rfind('/');
+		dir = slash == std::string::npos ? "." : dir.substr(0, slash);
+		if (slash == 0)
+			dir = "/";
+	}
+	return !dir.empty() && stat(dir.c_str(), &st) == 0 && st.st_uid != 0 ? dir : "";
 }
 
 /* Makes the directory and any missing parent, private as XDG asks. */
@@ -1569,8 +1993,18 @@ make_dirs(const std::string &path)
 void
 cache_store(const std::string &key, const facts &f)
 {
+	std::string entry = cache_entry(key, f);
+	if (static_cast<off_t>(entry.size()) > cache_entry_max) {
+		cache_warning(too_large(entry.size()));
+		return;
+	}
 	if (cache_dir.empty()) {
-		cache_warning("directory unknown (neither XDG_CACHE_HOME nor HOME is set)");
+		cache_warning("directory unknown (" + no_cache_dir + ")");
+		return;
+	}
+	std::string foreign = foreign_parent(cache_dir);
+	if (!foreign.empty()) {
+		cache_warning(cache_dir + ": " + foreign + " belongs to another user");
 		return;
 	}
 	if (!make_dirs(cache_dir)) {
@@ -1585,7 +2019,6 @@ cache_store(const std::string &key, const facts &f)
 	}
 	(void)close(dir);
 
-	std::string entry = cache_entry(key, f);
 	std::string temp = cache_dir + "/.new.XXXXXX";
 	int fd = mkostemp(&temp[0], O_CLOEXEC);
 	if (fd == -1) {
@@ -1615,16 +2048,28 @@ cache_store(const std::string &key, const facts &f)
 	}
 }
 
+/*
+ * XDG: a relative XDG_CACHE_HOME is to be ignored; so is a relative HOME,
+ * which would put the cache wherever the run happens to start.
+ */
 std::string
 default_cache_dir()
 {
-	/* XDG: a relative XDG_CACHE_HOME is to be ignored. */
 	const char *xdg = getenv("XDG_CACHE_HOME");
 	if (xdg != nullptr && xdg[0] == '/')
 		return std::string(xdg) + "/ccfacts";
 	const char *home = getenv("HOME");
-	if (home != nullptr && home[0] != '\0')
+	if (home != nullptr && home[0] == '/')
 		return std::string(home) + "/.cache/ccfacts";
+
+	auto state = [](const char *v) {
+		return v == nullptr ? "unset" : *v == '\0' ? "empty" : "a relative path";
+	};
+	if (xdg == nullptr && home == nullptr)
+		no_cache_dir = "neither XDG_CACHE_HOME nor HOME is set";
+	else
+		no_cache_dir = std::string("XDG_CACHE_HOME is ") + state(xdg) + " and HOME is " +
+		    state(home);
 	return "";
 }
 
@@ -1716,6 +2161,8 @@ parse_args(int argc, char *argv[])
 	if (optind != argc)
 		usage();
 	cache_dir = cache_option != nullptr ? cache_option : default_cache_dir();
+	if (cache_option != nullptr && *cache_option == '\0')
+		no_cache_dir = "--cache-dir is empty";
 	cc = compiler_from("--cc", cc_word, "CC", "cc");
 	/* $CXX goes with $CC: it is no match for a C compiler chosen here. */
 	if (cxx_word != nullptr || cc_word == nullptr)
@@ -1742,6 +2189,9 @@ main(int argc, char *argv[])
 	parse_args(argc, argv);
 	if (use_cache) {
 		key = cache_key();
+		use_cache = keyable(key);
+	}
+	if (use_cache) {
 		if (cache_lookup(key, f)) {
 			f.c_features.dialect = std_c;
 			f.cxx_features.dialect = std_cxx;

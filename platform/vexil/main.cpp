@@ -34,13 +34,22 @@
 #endif
 
 static const char *script_name;
+static int stdout_errno; /* why output first failed to go out */
+
+/* Before a message on standard error, so that the two come in order. */
+static void
+flush_stdout(void)
+{
+	if (fflush(stdout) == EOF && stdout_errno == 0)
+		stdout_errno = errno;
+}
 
 void
 fail(Pos at, const char *fmt, ...)
 {
 	va_list ap;
 
-	(void)fflush(stdout);
+	flush_stdout();
 	fprintf(stderr, "vexil: %s:%d:%d: ", script_name, at.line, at.col);
 	va_start(ap, fmt);
 	vfprintf(stderr, fmt, ap);
@@ -54,12 +63,39 @@ warn(const char *fmt, ...)
 {
 	va_list ap;
 
-	(void)fflush(stdout);
+	flush_stdout();
 	fputs("vexil: ", stderr);
 	va_start(ap, fmt);
 	vfprintf(stderr, fmt, ap);
 	va_end(ap);
 	fputc('\n', stderr);
+}
+
+/*
+ * Output that never arrived is a failed run, as with any filter: a full
+ * disk or a closed standard output must not pass for success.  A closed
+ * one that was never written to is no loss.
+ */
+static int
+close_stdout(void)
+{
+	int failed = 1, e;
+
+	flush_stdout();
+	e = stdout_errno; /* 0: a write failed earlier, its errno is gone */
+	if (e == 0 && !ferror(stdout))
+		failed = 0;
+	if (fclose(stdout) == EOF && !failed && errno != EBADF) {
+		failed = 1;
+		e = errno;
+	}
+	if (!failed)
+		return 0;
+	if (e != 0)
+		fprintf(stderr, "vexil: write error: %s\n", strerror(e));
+	else
+		fprintf(stderr, "vexil: write error\n");
+	return -1;
 }
 
 /* Every end of a run, good or bad, lets the modules' deinits run. */
@@ -69,7 +105,8 @@ finish(int status)
 	release_variables();
 	release_stack();
 	unload_all();
-	(void)fflush(stdout);
+	if (close_stdout() == -1)
+		status = 1;
 	exit(status);
 }
 

@@ -38,7 +38,7 @@ struct Module {
 	void *handle;
 	int (*init)(char *);
 	void (*deinit)(void);
-	bool live; /* initialised since its last deinit: one deinit is due */
+	unsigned inits; /* initialisations not yet matched by a deinit */
 };
 
 static std::map<std::string, Vexil_NameSpace_Type *> namespaces;
@@ -366,7 +366,7 @@ open_module(const char *name)
 		(void)dlclose(handle);
 		return nullptr;
 	}
-	modules.push_back(Module{name, handle, init, deinit, false});
+	modules.push_back(Module{name, handle, init, deinit, 0});
 	return &modules.back();
 }
 
@@ -381,7 +381,7 @@ load_module(const char *name, const char *ns_name)
 	if ((m = open_module(name)) == nullptr)
 		return -1;
 	r = m->init(&ns[0]);
-	m->live = true; /* even a failed init may have taken something */
+	m->inits++; /* even a failed init may have taken something */
 	check_memory();
 	if (r == -1) {
 		warn("%s: initialisation in namespace %s failed", name, ns_name);
@@ -390,15 +390,18 @@ load_module(const char *name, const char *ns_name)
 	return 0;
 }
 
-/* A deinit pairs with the inits before it: a second one would free twice. */
+/*
+ * Each init has its deinit: a module that takes state per namespace gives
+ * one back per call.  One more than there were inits would free twice.
+ */
 int
 deinit_module(const std::string &name)
 {
 	Module *m;
 
-	if ((m = find_module(name)) == nullptr || !m->live)
+	if ((m = find_module(name)) == nullptr || m->inits == 0)
 		return -1;
-	m->live = false;
+	m->inits--;
 	m->deinit();
 	check_memory();
 	return 0;
@@ -409,8 +412,8 @@ void
 unload_all(void)
 {
 	for (auto &m : modules)
-		if (m.live) {
-			m.live = false;
+		while (m.inits > 0) {
+			m.inits--;
 			m.deinit();
 		}
 	for (auto &kv : namespaces)

@@ -7,6 +7,7 @@ run."""
 
 import json
 import os
+import re
 import shutil
 import subprocess
 
@@ -131,13 +132,14 @@ def test_a_reinstalled_compiler_is_not_answered_from_the_old_entry(tmp_path):
     assert (first['sizeof_dptr'], second['sizeof_dptr']) == (8, 4)
 
 
-def damage_payload(entry):
-    """A well-formed entry, checksum and all, whose facts lack a line."""
+def damage_payload(entry, old=b'sizeof_ushort 2\n', new=b''):
+    """A well-formed entry, checksum and all, whose facts are edited: by
+    default they lack a line."""
     magic, rest = entry.split(b'\n', 1)
     count, rest = rest.split(b'\n', 1)
     key, rest = rest[:int(count)], rest[int(count):]
     count, rest = rest.split(b'\n', 1)
-    payload = rest[:int(count)].replace(b'sizeof_ushort 2\n', b'')
+    payload = rest[:int(count)].replace(old, new)
     body = b'%s\n%d\n%s%d\n%s' % (magic, len(key), key, len(payload), payload)
     return body + b'%016x\n' % fnv1a(body)
 
@@ -150,6 +152,8 @@ DAMAGE = {
     'foreign version': lambda e: e.replace(b'ccfacts cache 1\n', b'ccfacts cache 9\n', 1),
     'another key': lambda e: e.replace(b'std-c 0:\n', b'std-c 3:c99\n'),
     'checksummed nonsense': damage_payload,
+    # Read as 8 all the same, but not as ccfacts writes it (found by fuzzing).
+    'leading zero': lambda e: damage_payload(e, b'sizeof_dptr 8\n', b'sizeof_dptr 08\n'),
     'trailing bytes': lambda e: e + b'x',
 }
 
@@ -225,3 +229,128 @@ def test_the_cache_lies_where_xdg_says(c_toolchain, tmp_path):
     assert out.returncode == 0
     assert out.stderr == ('ccfacts: cache directory unknown (neither XDG_CACHE_HOME '
                           'nor HOME is set); facts not kept\n')
+
+
+def json_facts(toolchain, *more, cwd=None, env=None):
+    out = ccfacts('--json', *toolchain.args(*more), cwd=cwd, env=env)
+    assert out.returncode == 0 and out.stderr == '', out.stderr
+    return json.loads(out.stdout)
+
+
+def test_response_files_are_keyed_by_what_they_say(c_toolchain, tmp_path):
+    """@flags, relative, in two directories and edited in place; and a
+    response file named inside one."""
+    a, b = tmp_path / 'a', tmp_path / 'b'
+    a.mkdir()
+    b.mkdir()
+    (a / 'flags').write_text('-std=c89\n')
+    (b / 'flags').write_text('-std=c11\n')
+
+    def dialect(where, flags='@flags'):
+        return json_facts(c_toolchain, '--cflags', flags, cwd=where)['dialect_default']
+
+    assert [dialect(a), dialect(b)] == ['90', '11']
+    (a / 'flags').write_text('-std=c99\n')
+    assert dialect(a) == '99'
+    (a / 'outer').write_text('-O2 @inner\n')
+    (a / 'inner').write_text('-std=c11\n')
+    assert dialect(a, f'@{a}/outer') == '11'
+    (a / 'inner').write_text('-std=c89\n')
+    assert dialect(a, f'@{a}/outer') == '90'
+    # Unchanged files are still answered from the cache.
+    runs = c_toolchain.runs()
+    assert dialect(a, f'@{a}/outer') == '90' and c_toolchain.runs() == runs
+
+
+def test_relative_options_are_answered_for_the_directory_they_name(c_toolchain, tmp_path):
+    """-Llib -lfoo links where lib/libfoo.a is, and nowhere else."""
+    have, lack = tmp_path / 'have', tmp_path / 'lack'
+    (have / 'lib').mkdir(parents=True)
+    lack.mkdir()
+    subprocess.run(['gcc', '-c', '-xc', '-', '-o', str(have / 'foo.o')],
+                   input='int foo;\n', text=True, check=True)
+    subprocess.run(['ar', 'rc', str(have / 'lib' / 'libfoo.a'), str(have / 'foo.o')], check=True)
+    args = c_toolchain.args('--cflags', '-Llib -lfoo')
+    out = ccfacts(*args, cwd=have)
+    assert out.returncode == 0, out.stderr
+    out = ccfacts(*args, cwd=lack)
+    assert out.returncode == 1
+    assert 'cannot find -lfoo' in out.stderr
+    # Absolute options alone do not tie an entry to a directory.
+    c_toolchain.run('--cflags', f'-L{have}/lib -lfoo', compiles=c_toolchain.probes)
+    runs = c_toolchain.runs()
+    assert ccfacts(*c_toolchain.args('--cflags', f'-L{have}/lib -lfoo'), cwd=lack).returncode == 0
+    assert c_toolchain.runs() == runs
+
+
+def test_what_clang_reads_from_the_environment_is_keyed(tmp_path):
+    clang = Toolchain(tmp_path, with_cxx=False)
+    clang.cc = clang.wrapper('clang-wrapper', 'clang')
+    env = dict(os.environ)
+    assert json_facts(clang, env=env)['dialect_default'] == '17'
+    env['CCC_OVERRIDE_OPTIONS'] = '#+-std=c99'
+    assert json_facts(clang, env=env)['dialect_default'] == '99'
+
+
+def test_an_entry_too_large_to_read_back_is_not_written(tmp_path):
+    """Options that make the key larger than what a lookup reads: nothing
+    is written, and that is said once per run."""
+    log = tmp_path / 'runs'
+    cc = script(tmp_path / 'cc', f'''echo "$0" >> {log}
+for a; do shift; case $a in -DPAD*) ;; *) set -- "$@" "$a";; esac; done
+exec gcc "$@"
+''')
+    pad = []
+    for k in range(11):
+        pad += ['--cflags', f'-DPAD{k}=' + 'x' * 100000]
+    args = ['--cc', str(cc), '--cxx', 'none', '--cache-dir', str(tmp_path / 'cache'), *pad]
+    for _ in range(2):
+        out = ccfacts(*args)
+        assert out.returncode == 0, out.stderr
+        assert re.fullmatch(r'ccfacts: cache entry of \d+ bytes too large to read back '
+                            r'\(limit 1048576\); facts not kept\n', out.stderr), out.stderr
+    assert len(log.read_text().splitlines()) == 12
+    assert not (tmp_path / 'cache').exists()
+
+
+def test_a_cache_that_cannot_be_placed_is_said_so_truly(c_toolchain, tmp_path):
+    """A relative HOME is ignored, as a relative XDG_CACHE_HOME is; an
+    empty --cache-dir is blamed, not the variables that are set."""
+    env = {k: v for k, v in os.environ.items() if k not in ('CC', 'CXX', 'XDG_CACHE_HOME')}
+    args = ['--cc', str(c_toolchain.cc), '--cxx', 'none']
+    env['HOME'] = 'home'
+    out = ccfacts(*args, env=env, cwd=tmp_path)
+    assert out.returncode == 0
+    assert out.stderr == ('ccfacts: cache directory unknown (XDG_CACHE_HOME is unset and '
+                          'HOME is a relative path); facts not kept\n')
+    assert not (tmp_path / 'home').exists()
+    env.update(HOME=str(tmp_path / 'h'), XDG_CACHE_HOME=str(tmp_path / 'x'))
+    out = ccfacts(*args, '--cache-dir', '', env=env, cwd=tmp_path)
+    assert out.returncode == 0
+    assert out.stderr == 'ccfacts: cache directory unknown (--cache-dir is empty); facts not kept\n'
+    assert sorted(os.listdir(tmp_path)) == ['bin', 'runs']
+
+
+@pytest.mark.skipif(os.geteuid() != 0, reason='needs root')
+def test_root_leaves_nothing_in_another_users_home(c_toolchain, tmp_path):
+    """sudo keeps HOME: root must not make a cache there that its owner
+    cannot write."""
+    home = tmp_path / 'alice'
+    home.mkdir()
+    os.chown(home, 65534, 65534)
+    env = {k: v for k, v in os.environ.items() if k not in ('CC', 'CXX', 'XDG_CACHE_HOME')}
+    env['HOME'] = str(home)
+    out = ccfacts('--cc', str(c_toolchain.cc), '--cxx', 'none', env=env)
+    assert out.returncode == 0
+    assert out.stderr == (f'ccfacts: cache {home}/.cache/ccfacts: {home} belongs to another '
+                          'user; facts not kept\n')
+    assert os.listdir(home) == []
+    # One the user made is theirs, and not used either.
+    (home / '.cache' / 'ccfacts').mkdir(parents=True, mode=0o700)
+    for d in (home / '.cache', home / '.cache' / 'ccfacts'):
+        os.chown(d, 65534, 65534)
+    out = ccfacts('--cc', str(c_toolchain.cc), '--cxx', 'none', env=env)
+    assert out.returncode == 0
+    assert out.stderr == (f'ccfacts: cache {home}/.cache/ccfacts: owned by another user; '
+                          'facts not kept\n')
+    assert os.listdir(home / '.cache' / 'ccfacts') == []

@@ -5,9 +5,12 @@ odd files behind.  Crafted compilers are shell scripts around gcc."""
 
 import json
 import os
+import pathlib
 import re
+import shutil
 import signal
 import subprocess
+import tempfile
 import time
 
 import pytest
@@ -153,6 +156,44 @@ def test_a_signal_is_passed_on_to_the_compilers(tmp_path, sig, body):
     assert os.listdir(tmp_path / 'tmp') == []
 
 
+# Children that leave the build's process group and session, as a daemon does.
+ESCAPE = 'setsid sleep 300 &\necho $! >> {pids}\n'
+
+
+@pytest.mark.parametrize('sig', [signal.SIGQUIT, signal.SIGUSR1, signal.SIGALRM, signal.SIGSEGV,
+                                 signal.SIGRTMIN + 2])
+def test_whatever_signal_ends_ccfacts_ends_its_builds(tmp_path, sig):
+    """Signals left at their default action, a fault sent by another
+    process, and compilers' children that called setsid."""
+    pids = tmp_path / 'pids'
+    cc = script(tmp_path / 'slow', f'echo $$ >> {pids}\n' + ESCAPE.format(pids=pids) +
+                'exec sleep 300\n')
+    run = subprocess.Popen([CCFACTS, '--no-cache', '--cc', cc, '--cxx', 'none', '--jobs', '8'],
+                           env=private_env(tmp_path), stdout=subprocess.PIPE, cwd=tmp_path,
+                           stderr=subprocess.PIPE, text=True)
+    try:
+        deadline = time.monotonic() + 60
+        while len(pids.read_text().split() if pids.exists() else []) < 12:
+            assert time.monotonic() < deadline and run.poll() is None
+            time.sleep(0.05)
+        run.send_signal(sig)
+        stdout, stderr = run.communicate(timeout=30)
+    finally:
+        run.kill()
+    assert run.returncode == -sig and stdout == ''
+    assert all_gone(pids.read_text().split())
+    assert os.listdir(tmp_path / 'tmp') == []
+
+
+def test_what_a_build_leaves_running_ends_with_the_run(tmp_path):
+    pids = tmp_path / 'pids'
+    cc = script(tmp_path / 'leaves', ESCAPE.format(pids=pids) + 'exec gcc "$@"\n')
+    out = ccfacts('--no-cache', '--cc', cc, '--cxx', 'none', env=private_env(tmp_path))
+    assert out.returncode == 0, out.stderr
+    assert len(pids.read_text().split()) == 6 and all_gone(pids.read_text().split())
+    assert os.listdir(tmp_path / 'tmp') == []
+
+
 def test_builds_at_once_follow_the_processors_we_may_use(tmp_path):
     """One build per processor by default; --jobs overrides it."""
     busy, seen = tmp_path / 'busy', tmp_path / 'seen'
@@ -194,6 +235,40 @@ exec gcc "$@"
     assert out.returncode == 0, out.stderr
     assert os.listdir(tmp_path / 'tmp') == []
     assert (outside / 'file').read_text() == 'keep' and (outside / 'dir').is_dir()
+
+
+@pytest.fixture
+def nobody_dir():
+    """A directory that user nobody may work in (a test's own tmp_path is
+    root's alone); removed afterwards."""
+    d = tempfile.mkdtemp(prefix='ccfacts-nobody-')
+    os.chmod(d, 0o755)
+    yield pathlib.Path(d)
+    shutil.rmtree(d)
+
+
+def test_unreadable_directories_a_compiler_leaves_are_removed(nobody_dir):
+    """As a user, not as root, who may open any directory: one of mode 000
+    inside the work directory, and the work directory itself."""
+    tmp = nobody_dir / 'tmp'
+    tmp.mkdir()
+    os.chown(tmp, 65534, 65534)
+    locked = script(nobody_dir / 'locked', FIND_OUTPUT + 'gcc "$@" || exit\n'
+                    'mkdir -p "$out.d/inner/deeper" && chmod 000 "$out.d/inner" "$out.d"\n')
+    workdir_locked = script(nobody_dir / 'workdir-locked', FIND_OUTPUT +
+                            'gcc "$@" || exit\nchmod 000 "${out%/*}"\n')
+    env = private_env(nobody_dir)
+    as_nobody = ['setpriv', '--reuid=65534', '--regid=65534', '--clear-groups', CCFACTS,
+                 '--no-cache', '--cxx', 'none', '--cc']
+    out = subprocess.run(as_nobody + [locked], env=env, capture_output=True, text=True,
+                         timeout=120)
+    assert out.returncode == 0, out.stderr
+    assert os.listdir(tmp) == []
+    out = subprocess.run(as_nobody + [workdir_locked], env=env, capture_output=True, text=True,
+                         timeout=120)
+    # Which build finds the directory locked first varies; all of them fail.
+    assert out.returncode == 1 and out.stdout == ''
+    assert os.listdir(tmp) == []
 
 
 def test_an_output_that_is_a_fifo_is_refused(tmp_path):

@@ -4,10 +4,11 @@ naming the probe and the fault, exit status 1, and no report on stdout."""
 
 import os
 import shutil
+import subprocess
 
 import pytest
 
-from ccfacts_util import PROBES, ccfacts
+from ccfacts_util import CCFACTS, PROBES, ccfacts
 
 
 def failure(*args):
@@ -96,3 +97,19 @@ def test_usage_errors():
     out = ccfacts('--probes', os.devnull)
     assert out.returncode == 1
     assert out.stderr.startswith('ccfacts: no probe sources in /dev/null')
+
+
+@pytest.mark.skipif(os.geteuid() != 0, reason='needs root for a private mount')
+def test_a_full_tmpdir_is_named_as_the_reason(tmp_path):
+    """The compiler's messages go to the full file system too: the reason
+    must not be left empty."""
+    full = tmp_path / 'full'
+    full.mkdir()
+    p = subprocess.run(['unshare', '--mount', '--propagation', 'private', 'sh', '-c',
+                        f'mount -t tmpfs -o size=256k full {full} && '
+                        f'dd if=/dev/zero of={full}/fill bs=4k 2>/dev/null; '
+                        f'TMPDIR={full} exec {CCFACTS} --no-cache --cc gcc --cxx none'],
+                       capture_output=True, text=True, timeout=120)
+    assert p.returncode == 1
+    assert p.stderr == (f'ccfacts: link-probe: does not compile or link with gcc (status 1): '
+                        f'no space left in {full} (TMPDIR), where its output and messages go\n')

@@ -8,6 +8,7 @@ utmp.  Nothing outside the namespaces sees any of it.  Each scene prints
 one JSON object of what it saw; the tests judge it.
 
     sandbox.py socket BUILD          bcastd under systemd-socket-activate
+    sandbox.py portmap BUILD         bcastd-portmap's answers, true and false
     sandbox.py install TMP DEB...    dpkg -i into an overlay of / and use it
 """
 
@@ -80,9 +81,10 @@ def portmapper(procs):
     sh(['mount', '-t', 'tmpfs', '-o', 'mode=755', 'run', '/run'], check=True)
     os.makedirs('/run/lock', exist_ok=True)
     sh(['ip', 'link', 'set', 'lo', 'up'], check=True)
-    procs.start(['rpcbind', '-f', '-w'])
+    rpcbind = procs.start(['rpcbind', '-f', '-w'])
     if not wait_until(lambda: sh(['rpcinfo', '-p', 'localhost']).returncode == 0, 20):
         raise SystemExit('sandbox: rpcbind does not answer')
+    return rpcbind
 
 
 def mappings():
@@ -190,6 +192,37 @@ def scene_socket(build):
         procs.close()
 
 
+# Near misses of a port number: each must be refused before the portmapper
+# is asked anything.
+NOT_PORTS = [' 1033', '1033 ', '\t1033', '+1034', '-1033', '0x409', '1e3', '1033\n', '\u0661\u0660']
+
+
+def scene_portmap(build):
+    """bcastd-portmap against our rpcbind: unset with nothing mapped, set,
+    unset by a user who may not (the mapping is root's), unset, and unset
+    with no portmapper at all; and the ports it must not take."""
+    helper = os.path.join(build, 'broadcast', 'bcastd-portmap')
+    nobody = ['setpriv', '--reuid=65534', '--regid=65534', '--clear-groups']
+    procs = Processes()
+    seen = {}
+    try:
+        rpcbind = portmapper(procs)
+        seen['not_ports'] = {a: text(sh([helper, 'set', a])) for a in NOT_PORTS}
+        seen['mapped_after_not_ports'] = wall_mappings()
+        seen['unset_unmapped'] = text(sh([helper, 'unset']))
+        seen['set'] = text(sh([helper, 'set', '01033']))
+        seen['mapped'] = wall_mappings()
+        seen['unset_not_allowed'] = text(sh(nobody + [helper, 'unset']))
+        seen['mapped_after_refusal'] = wall_mappings()
+        seen['unset'] = text(sh([helper, 'unset']))
+        seen['mapped_after_unset'] = wall_mappings()
+        procs.stop(rpcbind)
+        seen['unset_no_portmapper'] = text(sh([helper, 'unset']))
+        return seen
+    finally:
+        procs.close()
+
+
 def overlay_root(tmp):
     """/ under an overlay whose changes go to a tmpfs, with the kernel's file
     systems and a private /run and /tmp mounted inside."""
@@ -280,7 +313,12 @@ def scene_install(tmp, debs):
 
 def main():
     scene, args = sys.argv[1], sys.argv[2:]
-    seen = scene_socket(*args) if scene == 'socket' else scene_install(args[0], args[1:])
+    if scene == 'socket':
+        seen = scene_socket(*args)
+    elif scene == 'portmap':
+        seen = scene_portmap(*args)
+    else:
+        seen = scene_install(args[0], args[1:])
     json.dump(seen, sys.stdout, indent=1)
 
 

@@ -67,6 +67,40 @@ def test_helper_refuses_wrong_arguments(args, stderr):
     assert (p.returncode, p.stdout, p.stderr) == (1, '', stderr)
 
 
+@pytest.fixture(scope='module')
+def portmap():
+    p = subprocess.run(['unshare', '--mount', '--net', '--propagation', 'private',
+                        '/usr/bin/python3', SANDBOX, 'portmap', BUILD],
+                       capture_output=True, text=True, timeout=300)
+    assert p.returncode == 0, p.stderr
+    return json.loads(p.stdout)
+
+
+def test_helper_takes_digits_only(portmap):
+    for arg, seen in portmap['not_ports'].items():
+        assert seen == {'status': 1, 'stdout': '',
+                        'stderr': 'bcastd-portmap: %s: not a port number\n' % arg}, arg
+    assert portmap['mapped_after_not_ports'] == []
+    assert portmap['set']['status'] == 0, portmap['set']
+    assert portmap['mapped'] == [['100008', '1', 'udp', '1033']]
+
+
+def test_helper_unset_tells_the_truth(portmap):
+    """Success only when a mapping went: not when there was none, not when
+    the portmapper kept it (it is root's, and nobody asked), not when no
+    portmapper answers."""
+    fail = {'status': 1, 'stdout': ''}
+    assert portmap['unset_unmapped'] == dict(
+        fail, stderr='bcastd-portmap: program 100008 version 1 is not mapped\n')
+    assert portmap['unset_not_allowed'] == dict(
+        fail, stderr='bcastd-portmap: the portmapper refused to remove the mapping\n')
+    assert portmap['mapped_after_refusal'] == [['100008', '1', 'udp', '1033']]
+    assert portmap['unset'] == {'status': 0, 'stdout': '', 'stderr': ''}
+    assert portmap['mapped_after_unset'] == []
+    assert portmap['unset_no_portmapper'] == dict(
+        fail, stderr="bcastd-portmap: can't reach the portmapper\n")
+
+
 def test_service_confinement_score():
     """systemd's own measure of the service's exposure (10 is none at all;
     the unit as first shipped scored 9.6)."""

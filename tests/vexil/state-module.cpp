@@ -1,11 +1,14 @@
 /* SPDX-License-Identifier: ISC */
 /*
- * A module that owns heap state from init to deinit and, as a careless
- * module may, frees it in deinit without forgetting it: a host that calls
- * deinit twice makes it free the same block twice, which the allocator
- * (or, in the sanitizer build, ASan) turns into a failed run.
+ * A module that takes heap state in every init and gives back one in every
+ * deinit, as a module that keeps per-namespace state does.  It holds its
+ * host to the pairing: a deinit with no init left to match it, or an init
+ * still unmatched when the process exits, ends the run with a message (the
+ * first would be a double free, the second a leak, in a careless module).
  */
+#include <stdio.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include "vexil.h"
 
@@ -17,21 +20,48 @@ EXPORT int init_state_module_ns(char *ns_name);
 EXPORT void deinit_state_module(void);
 }
 
-static int *state;
+struct state {
+	struct state *next;
+};
+
+static struct state *states; /* one per init not yet deinitialised */
 
 int
 init_state_module_ns(char *ns_name)
 {
+	struct state *s;
+
 	if (VXns_create_namespace(ns_name) == nullptr)
 		return -1;
-	if ((state = static_cast<int *>(malloc(sizeof *state))) == nullptr)
+	if ((s = static_cast<struct state *>(malloc(sizeof *s))) == nullptr)
 		return -1;
-	*state = 1;
+	s->next = states;
+	states = s;
 	return 0;
 }
 
 void
 deinit_state_module(void)
 {
-	free(state);
+	struct state *s = states;
+
+	if (s == nullptr) {
+		fputs("state-module: deinit without an init to match it\n", stderr);
+		abort();
+	}
+	states = s->next;
+	free(s);
+}
+
+__attribute__((destructor)) static void
+check_pairs(void)
+{
+	unsigned n = 0;
+
+	for (struct state *s = states; s != nullptr; s = s->next)
+		n++;
+	if (n > 0) {
+		fprintf(stderr, "state-module: %u init(s) without a deinit\n", n);
+		_exit(1);
+	}
 }

@@ -76,6 +76,21 @@ def test_integer_and_object_agree(vexil, path):
     assert out == ['0 0 1', '0 1 1', '0 0 0', '0 1 1', '0 1 0', '1 0']
 
 
+def test_temporary_object(vexil, path):
+    """open(...) written in the call is the object's only reference: the
+    descriptor stays open for the call and is closed after it (the lowest
+    free number is the one the temporary had)."""
+    out = vexil.ok(f'''
+        f = open("{path}", O_RDONLY); n = fileno(f); f = 0
+        print(fcntl_getfd(open("{path}", O_RDONLY | O_CLOEXEC)), errno)
+        print(fcntl_getfl(open("{path}", O_WRONLY)) & O_ACCMODE == O_WRONLY, errno)
+        print(fcntl_setfd(open("{path}", O_RDONLY), FD_CLOEXEC), fcntl_setfl(open("{path}", O_RDONLY), O_NONBLOCK), errno)
+        g = open("{path}", O_RDONLY)
+        print(fileno(g) == n, fcntl_getfd(g), fcntl_getfd(fileno(g)), errno)
+    ''')
+    assert out == ['1 0', '1 0', '0 0 0', '1 0 0 0']
+
+
 @pytest.mark.parametrize('op', OPS)
 def test_bad_descriptor(vexil, path, op):
     """A closed descriptor and a negative one: -1 and EBADF, each time

@@ -108,6 +108,20 @@ def test_deinit_at_exit(vexil):
                     modules=('stack',)) == ['-1 1 0']
 
 
+@pytest.mark.parametrize('script, modules, out', [
+    # Two inits, one deinit by the script: the other is due at exit.
+    ('print(deinit("state"))', ('state', 'state:Other'), '0\n'),
+    ('print(deinit("state"), deinit("state"), deinit("state"), import("state", "Third"))',
+     ('state', 'state:Other'), '0 0 -1 0\n'),
+    ('print(import("state"), import("state", "Other"))', ('state',), '0 0\n'),
+])
+def test_each_init_has_its_deinit(vexil, script, modules, out):
+    """state-module ends the run with a message on a deinit that no init
+    matches and on an init left without its deinit at exit."""
+    r = vexil.run(script, modules=modules)
+    assert (r.returncode, r.stdout, r.stderr) == (0, out, '')
+
+
 def test_descriptor_objects(vexil, tmp_path):
     """The last reference closes the descriptor; copies share one object."""
     path = tmp_path / 'f'
@@ -140,6 +154,26 @@ def test_script_file_and_stdin(vexil, tmp_path):
         assert r.returncode == 2
         assert r.stderr.endswith(
             'usage: vexil [-P path] [-m module[:namespace]]... [-e statements | file]\n')
+
+
+@pytest.mark.parametrize('script, status, message', [
+    ('print(1)', 1, 'vexil: write error: No space left on device\n'),
+    ('print(1)\nx = y', 1, "vexil: -e:2:5: undefined name y\n"
+                           "vexil: write error: No space left on device\n"),
+    ('x = 1', 0, ''),
+])
+def test_output_that_does_not_arrive(vexil, script, status, message):
+    """Output lost to a full device or a closed standard output fails the
+    run; a closed one that nothing was written to does not."""
+    with open('/dev/full', 'w') as full:
+        r = subprocess.run(command(vexil.target, vexil.program, '-e', script),
+                           stdout=full, stderr=subprocess.PIPE, text=True, timeout=60)
+    assert (r.returncode, r.stderr) == (status, message)
+    r = subprocess.run(['sh', '-c', 'exec "$@" >&-', 'sh',
+                        *command(vexil.target, vexil.program, '-e', script)],
+                       capture_output=True, text=True, timeout=60)
+    assert (r.returncode, r.stderr) == (status, message.replace(
+        'No space left on device', 'Bad file descriptor'))
 
 
 def test_help_and_version(vexil):
