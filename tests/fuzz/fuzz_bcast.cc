@@ -61,6 +61,12 @@ fuzz_fdopen(int fd, const char *mode)
 	return temporary = fdopen(fd, mode);
 }
 
+static void
+remove_body(void)
+{
+	(void)unlink(body_path);
+}
+
 extern "C" int
 LLVMFuzzerInitialize(int *, char ***)
 {
@@ -69,6 +75,7 @@ LLVMFuzzerInitialize(int *, char ***)
 	if ((fd = mkstemp(body_path)) == -1)
 		abort();
 	(void)close(fd);
+	(void)atexit(remove_body);
 	return 0;
 }
 

@@ -105,11 +105,19 @@ open_fds(void)
 	return fds;
 }
 
+static void
+remove_scratch(void)
+{
+	(void)unlink(scratch_file.c_str());
+	(void)rmdir(scratch);
+}
+
 extern "C" int
 LLVMFuzzerInitialize(int *, char ***)
 {
 	if (mkdtemp(scratch) == nullptr)
 		abort();
+	(void)atexit(remove_scratch);
 	scratch_file = std::string(scratch) + "/file";
 	/* the sandbox holds, or nothing runs */
 	std::string probe = std::string(scratch) + "/created";
