@@ -2,7 +2,7 @@
 # Entry points: `make` builds every target, `make check` runs every test,
 # `make demo` shows each subsystem at work.  The build itself is Meson.
 
-BUILDS := host mips arm x86 asan
+BUILDS := host mips arm x86 asan fuzz
 PYTHON := /usr/bin/python3
 MESONFLAGS := -Dwerror=true
 
@@ -23,6 +23,20 @@ build/host/build.ninja:
 
 build/asan/build.ninja:
 	meson setup build/asan $(MESONFLAGS) -Db_sanitize=address,undefined -Db_lundef=false
+
+# The libFuzzer targets (tests/fuzz), with ASan and UBSan: `meson test`
+# there replays each corpus and fuzzes a few seconds more.
+build/fuzz/build.ninja:
+	CC=clang CXX=clang++ meson setup build/fuzz $(MESONFLAGS) -Dfuzz=true \
+		-Db_sanitize=address,undefined -Db_lundef=false
+
+# The same harnesses with source-based coverage, for `make fuzz`'s figures.
+COVFLAGS := -fprofile-instr-generate -fcoverage-mapping
+# (meson's sanity checks run what they build: their profiles go nowhere)
+build/fuzz-cov/build.ninja:
+	CC=clang CXX=clang++ LLVM_PROFILE_FILE=/dev/null meson setup build/fuzz-cov $(MESONFLAGS) -Dfuzz=true \
+		-Db_lundef=false -Dc_args="$(COVFLAGS)" -Dc_link_args="$(COVFLAGS)" \
+		-Dcpp_args="$(COVFLAGS)" -Dcpp_link_args="$(COVFLAGS)"
 
 build/%/build.ninja: build/root.ini
 	meson setup build/$* $(MESONFLAGS) --cross-file build/root.ini --cross-file cross/$*.ini
@@ -64,6 +78,15 @@ check-packages: deb build/host/build.ninja
 	@ninja -C build/host >/dev/null
 	@$(PYTHON) -m pytest tests/packaging
 
+# Each fuzzing target in turn for FUZZ_SECONDS, niced, one at a time (see
+# tools/fuzz): executions, edges and the line coverage of the code under test.
+FUZZ_SECONDS := 600
+FUZZ_TARGETS := bcastd vexil bcast ccfacts kerb
+
+fuzz: deps build/fuzz/build.ninja build/fuzz-cov/build.ninja
+	@ninja -C build/fuzz >/dev/null && ninja -C build/fuzz-cov >/dev/null
+	@$(PYTHON) tools/fuzz --seconds $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
 # Benchmarks report ratios measured in one run; they are not tests.
 bench: build
 	@for b in bench/*/run; do [ -x "$$b" ] && "$$b"; done
@@ -71,4 +94,4 @@ bench: build
 clean:
 	rm -rf build
 
-.PHONY: all deps build check demo bench clean install deb check-packages
+.PHONY: all deps build check demo bench clean install deb check-packages fuzz
