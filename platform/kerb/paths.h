@@ -247,7 +247,8 @@ template <bool wide>
 	*re = er - ur;
 	*im = ei - ui;
 	/* Both parts tested, one branch, seldom taken. */
-	if (cancels(er, ur, *re, reflection_keeps) | cancels(ei, ui, *im, reflection_keeps))
+	if ((int)cancels(er, ur, *re, reflection_keeps) |
+	    (int)cancels(ei, ui, *im, reflection_keeps))
 		reflect_careful(x, y, re, im);
 }
 

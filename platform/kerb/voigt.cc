@@ -95,7 +95,7 @@ double far_wing(dd zx, double gamma, dd s2, double sigma)
 double voigt_point(double x, double sigma, double gamma)
 {
 	double ax = std::fabs(x), reach = lorentz_reach * sigma;
-	if (common_widths(sigma, gamma, reach) & common_x(ax, reach))
+	if ((int)common_widths(sigma, gamma, reach) & (int)common_x(ax, reach))
 		return profile_t<false>(ax, gamma, width_of(sigma));
 	if (std::isnan(x) || std::isnan(sigma) || std::isnan(gamma))
 		return NAN;
