@@ -52,6 +52,11 @@ socket)
 	systemd-socket-activate --datagram --inetd -l $PORT $BCASTD 2>/dev/null & pids="$pids $!"
 	$PORTMAP set $PORT ;;
 esac
+# inetd and the socket activator listen on the port (hex 0409) when ready
+if [ "$MODE" != standalone ]; then
+	n=0; until cat /proc/net/udp /proc/net/udp6 2>/dev/null | grep -q ':0409 '; do
+		n=$((n+1)); [ $n -lt 400 ]; sleep 0.05; done
+fi
 if [ -n "$SILENCE_IPV4" ]; then
 	# the IPv4 mapping now leads to a socket that never answers
 	rpcinfo -d -T udp 100008 1
