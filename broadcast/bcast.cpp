@@ -124,7 +124,7 @@ reach(const char *host, const struct timespec *start)
 		for (ai = res; ai != NULL && n < 2; ai = ai->ai_next) {
 			netid = ai->ai_family == AF_INET6 ? "udp6" :
 			    ai->ai_family == AF_INET ? "udp" : NULL;
-			if (netid != NULL && (n == 0 || order[0] != netid))
+			if (netid != NULL && (n == 0 || strcmp(order[0], netid) != 0))
 				order[n++] = netid;
 		}
 		freeaddrinfo(res);
