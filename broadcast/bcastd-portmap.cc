@@ -11,18 +11,17 @@
 #include <sys/socket.h>
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <net/if.h>
 
 #include <rpc/rpc.h>
 #include <rpc/pmap_clnt.h>
 #include <rpc/pmap_prot.h>
 
-#include <ifaddrs.h>
 #include <netconfig.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include "inet6.h"
 #include "wall.h"
 
 static void usage(void);
@@ -31,9 +30,7 @@ static int mapped(void);
 static int mapped4(void);
 static int mapped6(void);
 static void unset(void);
-static int has_ipv6(void);
 static int set6(unsigned short);
-static void unset6(void);
 
 int
 main(int argc, char *argv[])
@@ -177,22 +174,6 @@ mapped6(void)
 	return rpc_createerr.cf_stat == RPC_PROGNOTREGISTERED ? 0 : -1;
 }
 
-/* Whether an interface that is up has an IPv6 address (::1 at least). */
-static int
-has_ipv6(void)
-{
-	struct ifaddrs *ifa, *p;
-	int found = 0;
-
-	if (getifaddrs(&ifa) == -1)
-		return 0;
-	for (p = ifa; p != NULL && !found; p = p->ifa_next)
-		found = p->ifa_addr != NULL && p->ifa_addr->sa_family == AF_INET6 &&
-		    (p->ifa_flags & IFF_UP);
-	freeifaddrs(ifa);
-	return found;
-}
-
 /* Map udp6 to PORT on the wildcard address, as rpcbind writes it. */
 static int
 set6(unsigned short port)
@@ -216,14 +197,3 @@ set6(unsigned short port)
 	return ok;
 }
 
-/* Remove the udp6 mapping, if any: what remains is checked by mapped(). */
-static void
-unset6(void)
-{
-	struct netconfig *nconf;
-
-	if ((nconf = getnetconfigent("udp6")) == NULL)
-		return;
-	(void)rpcb_unset(WALLPROG, WALLVERS, nconf);
-	freenetconfigent(nconf);
-}

@@ -10,7 +10,6 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <netinet/in.h>
-#include <net/if.h>
 
 #include <rpc/rpc.h>
 #include <rpc/pmap_clnt.h>
@@ -20,7 +19,6 @@
 #include <poll.h>
 #include <pwd.h>
 #include <grp.h>
-#include <ifaddrs.h>
 #include <netconfig.h>
 #include <signal.h>
 #include <stdio.h>
@@ -30,6 +28,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "inet6.h"
 #include "wall.h"
 
 /*
@@ -62,9 +61,7 @@ static int groups_are(const struct passwd *, gid_t);
 static void killkids(int);
 static void stoppable(void);
 static void stop(int);
-static int has_ipv6(void);
 static SVCXPRT *udp6_service(void);
-static void unset6(void);
 static void serve(SVCXPRT *, SVCXPRT *);
 static int droplog(void);
 static void wallprog_1(struct svc_req *, SVCXPRT *);
@@ -238,22 +235,6 @@ groups_are(const struct passwd *pw, gid_t gid)
 	return getgroups(2, have) == 1 && have[0] == gid;
 }
 
-/* Whether an interface that is up has an IPv6 address (::1 at least). */
-static int
-has_ipv6(void)
-{
-	struct ifaddrs *ifa, *p;
-	int found = 0;
-
-	if (getifaddrs(&ifa) == -1)
-		return 0;
-	for (p = ifa; p != NULL && !found; p = p->ifa_next)
-		found = p->ifa_addr != NULL && p->ifa_addr->sa_family == AF_INET6 &&
-		    (p->ifa_flags & IFF_UP);
-	freeifaddrs(ifa);
-	return found;
-}
-
 /*
  * The program over IPv6 as well, where the host has it: a socket of its
  * own, IPv6 only (the IPv4 family is the other socket's), registered with
@@ -298,17 +279,6 @@ udp6_service(void)
 	}
 	freenetconfigent(nconf);
 	return transp;
-}
-
-static void
-unset6(void)
-{
-	struct netconfig *nconf;
-
-	if ((nconf = getnetconfigent("udp6")) == NULL)
-		return;
-	(void)rpcb_unset(WALLPROG, WALLVERS, nconf);
-	freenetconfigent(nconf);
 }
 
 /* Our sockets are no business of a delivery's shell and wall. */
