@@ -171,7 +171,25 @@ def unbalanced(command):
         return True
 
 
-EXAMPLES = [(os.path.basename(p), c, lines) for p in PAGES for c, lines in examples(p)]
+def readme_examples(path):
+    """[(command, printed lines)] of the README's indented blocks whose lines
+    start with a prompt: what follows a command, up to the next prompt or the
+    block's end, is what it prints."""
+    found, current = [], None
+    with open(path) as f:
+        for line in f.read().splitlines():
+            if line.startswith('    $ '):
+                current = (line[6:], [])
+                found.append(current)
+            elif line.startswith('    ') and current is not None:
+                current[1].append(line[4:])
+            else:
+                current = None
+    return found
+
+
+EXAMPLES = [(os.path.basename(p), c, lines) for p in PAGES for c, lines in examples(p)] + \
+    [('README.md', c, lines) for c, lines in readme_examples(os.path.join(ROOT, 'README.md'))]
 
 
 @pytest.mark.parametrize('page,command,printed', EXAMPLES,
@@ -189,7 +207,7 @@ def test_examples_print_what_the_page_shows(page, command, printed, tmp_path):
 def test_the_examples_are_found():
     # the calculators' pages show commands and their output: a change of
     # layout that hid them from the test above would pass unseen
-    assert {p for p, _, _ in EXAMPLES} >= {'cplxcalc.1', 'profcalc.1'}
+    assert {p for p, _, _ in EXAMPLES} >= {'cplxcalc.1', 'profcalc.1', 'README.md'}
 
 
 @pytest.mark.parametrize('page', [os.path.relpath(p, ROOT) for p in PAGES])
