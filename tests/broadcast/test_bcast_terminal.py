@@ -10,6 +10,7 @@ import subprocess
 import pytest
 
 import harness
+import terminals
 from clientlib import bcast_cmd, header, in_namespace, tz_for
 
 PAIRS = [('host', 'host'), ('host', 'mips'), ('mips', 'host')]    # (bcast, bcastd)
@@ -18,7 +19,7 @@ PAIRS = [('host', 'host'), ('host', 'mips'), ('mips', 'host')]    # (bcast, bcas
 @pytest.fixture
 def terminal(rpc_lock):
     harness.unregister()
-    term = harness.Terminal()
+    term = terminals.Terminal()
     yield term
     term.close()
     harness.unregister()

@@ -9,6 +9,7 @@ import pytest
 
 import fuzzwire
 import harness
+import terminals
 import rpcwire as rw
 from buildlib import targets_of
 
@@ -18,7 +19,7 @@ MAXKIDS = 64
 
 
 def test_real_wall_reaches_a_terminal(target, daemons):
-    term = harness.Terminal()
+    term = terminals.Terminal()
     try:
         d = daemons(target, stdin='socket', binds=[term.bind()])
         with d.client() as c:

@@ -7,13 +7,14 @@ import re
 import pytest
 
 import harness
+import terminals
 import rpcwire as rw
 from buildlib import targets_of
 
 pytestmark = pytest.mark.parametrize('target', targets_of('bcastd'))
 
 NOBODY = 65534
-TTY = harness.TTY_GID
+TTY = terminals.TTY_GID
 USER, GROUP = 4242, 4243
 AS_USER = ('setpriv', '--reuid', str(USER), '--regid', str(GROUP), '--groups', str(GROUP))
 # a set-user-ID root program run by USER: real uid USER, effective and saved 0

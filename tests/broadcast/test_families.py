@@ -16,6 +16,7 @@ import time
 import pytest
 
 import harness
+import terminals
 from buildlib import command, targets_of
 from clientlib import bcast_path
 
@@ -114,7 +115,7 @@ CASES += [('ipv6-only', 'standalone', 'host', t) for t in targets_of('bcast') if
 
 @pytest.mark.parametrize('network,mode,server,client', CASES)
 def test_message_reaches_the_terminal(network, mode, server, client):
-    term = harness.Terminal()
+    term = terminals.Terminal()
     tmp = tempfile.mkdtemp(prefix='families.')
     try:
         p, names = run_in_network(network, mode, server, client, term, tmp)
@@ -139,7 +140,7 @@ def test_ipv6_first_and_within_the_bound(client):
     """A name with both addresses is reached over IPv6 first: with the IPv4
     mapping leading to a socket that never answers, the message still
     arrives, at once."""
-    term = harness.Terminal()
+    term = terminals.Terminal()
     tmp = tempfile.mkdtemp(prefix='families.')
     try:
         start = time.monotonic()

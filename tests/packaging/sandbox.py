@@ -14,7 +14,6 @@ one JSON object of what it saw; the tests judge it.
 
 import json
 import os
-import pty
 import re
 import shlex
 import shutil
@@ -29,7 +28,7 @@ import calcref
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'broadcast'))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..'))
-import harness  # noqa: E402
+import terminals  # noqa: E402
 
 BODY = b'the packages are in\nsecond line\n'
 
@@ -99,13 +98,13 @@ def wall_mappings():
 
 class Terminal:
     """Two logins of one user in /run/utmp, as login leaves their terminals
-    (harness.login_pty): one that accepts messages, 0620, and before it
+    (terminals.login_pty): one that accepts messages, 0620, and before it
     one whose owner said mesg n, 0600."""
 
     def __init__(self):
-        self.master, self.slave, name = harness.login_pty(0o620)
-        self.refusing, self.refusing_slave, refusing_name = harness.login_pty(0o600)
-        text = ''.join(harness.utmp_entry(os.getpid(), n[len('/dev/'):], harness.LOGIN_NAME)
+        self.master, self.slave, name = terminals.login_pty(0o620)
+        self.refusing, self.refusing_slave, refusing_name = terminals.login_pty(0o600)
+        text = ''.join(terminals.utmp_entry(os.getpid(), n[len('/dev/'):], terminals.LOGIN_NAME)
                        for n in (refusing_name, name))
         with open('/run/utmp', 'wb') as f:
             sh(['utmpdump', '-r'], input=text.encode(), capture_output=False,
@@ -113,10 +112,10 @@ class Terminal:
         os.chmod('/run/utmp', 0o644)
 
     def read(self, until, seconds=40):
-        return harness.read_pty(self.master, until, seconds).decode(errors='replace')
+        return terminals.read_pty(self.master, until, seconds).decode(errors='replace')
 
     def refused(self):
-        return harness.read_pty(self.refusing, b'\0', 0.2).decode(errors='replace')
+        return terminals.read_pty(self.refusing, b'\0', 0.2).decode(errors='replace')
 
 
 def broadcast(bcast, term):
