@@ -30,28 +30,28 @@ static const Vexil_IConstant_Type global_consts[] = {
 };
 
 static void
-need(std::vector<Value> &args, size_t k, VXtype type, const char *fname, Pos at)
+need(const std::vector<Value> &args, size_t k, VXtype type, const char *fname, Pos at)
 {
 	static const char *what[] = {"an integer", "a string", "a descriptor object"};
 	int w = type == VX_INT_TYPE ? 0 : type == VX_STRING_TYPE ? 1 : 2;
 
-	if (args[k].type != type)
+	if (args[k].type() != type)
 		fail(at, "%s: argument %zu must be %s", fname, k + 1, what[w]);
 }
 
 static void
 print_value(const Value &v)
 {
-	if (v.type == VX_INT_TYPE)
-		printf("%d", v.i);
-	else if (v.type == VX_STRING_TYPE)
-		fputs(v.s.c_str(), stdout);
+	if (v.type() == VX_INT_TYPE)
+		printf("%d", v.i());
+	else if (v.type() == VX_STRING_TYPE)
+		fputs(v.s().c_str(), stdout);
 	else
-		printf("<descriptor %d>", v.f->fd);
+		printf("<descriptor %d>", v.f()->fd);
 }
 
 static Value
-b_print(std::vector<Value> &args, Pos)
+b_print(const std::vector<Value> &args, Pos)
 {
 	for (size_t k = 0; k < args.size(); k++) {
 		if (k > 0)
@@ -59,12 +59,12 @@ b_print(std::vector<Value> &args, Pos)
 		print_value(args[k]);
 	}
 	putchar('\n');
-	return int_value(0);
+	return Value::integer(0);
 }
 
 /* open(path, flags [, mode]): a descriptor object, or -1 and errno. */
 static Value
-b_open(std::vector<Value> &args, Pos at)
+b_open(const std::vector<Value> &args, Pos at)
 {
 	int fd, mode = 0666;
 
@@ -72,82 +72,82 @@ b_open(std::vector<Value> &args, Pos at)
 	need(args, 1, VX_INT_TYPE, "open", at);
 	if (args.size() > 2) {
 		need(args, 2, VX_INT_TYPE, "open", at);
-		mode = args[2].i;
+		mode = args[2].i();
 	}
-	if ((fd = open(args[0].s.c_str(), args[1].i, (mode_t)mode)) == -1) {
+	if ((fd = open(args[0].s().c_str(), args[1].i(), (mode_t)mode)) == -1) {
 		vexil_errno = errno;
-		return int_value(-1);
+		return Value::integer(-1);
 	}
-	return fd_value(fd);
+	return Value::descriptor(fd);
 }
 
 static Value
-b_fileno(std::vector<Value> &args, Pos at)
+b_fileno(const std::vector<Value> &args, Pos at)
 {
 	need(args, 0, VX_FILE_FD_TYPE, "fileno", at);
-	return int_value(args[0].f->fd);
+	return Value::integer(args[0].f()->fd);
 }
 
 /* References to a descriptor object besides the argument itself. */
 static Value
-b_refcount(std::vector<Value> &args, Pos at)
+b_refcount(const std::vector<Value> &args, Pos at)
 {
 	need(args, 0, VX_FILE_FD_TYPE, "refcount", at);
-	return int_value((int)args[0].f->refs - 1);
+	return Value::integer((int)args[0].f()->refs - 1);
 }
 
 static Value
-b_errno_string(std::vector<Value> &args, Pos at)
+b_errno_string(const std::vector<Value> &args, Pos at)
 {
 	int e = vexil_errno;
 
 	if (!args.empty()) {
 		need(args, 0, VX_INT_TYPE, "errno_string", at);
-		e = args[0].i;
+		e = args[0].i();
 	}
-	return string_value(strerror(e));
+	return Value::string(strerror(e));
 }
 
 static Value
-b_has_feature(std::vector<Value> &args, Pos at)
+b_has_feature(const std::vector<Value> &args, Pos at)
 {
 	need(args, 0, VX_STRING_TYPE, "has_feature", at);
-	return int_value(has_feature(args[0].s));
+	return Value::integer(has_feature(args[0].s()));
 }
 
 /* is_defined("[ns.]name"): 1 intrinsic, 2 integer constant, 3 host function, 0 none. */
 static Value
-b_is_defined(std::vector<Value> &args, Pos at)
+b_is_defined(const std::vector<Value> &args, Pos at)
 {
 	QualifiedName q;
 	int value;
 
 	need(args, 0, VX_STRING_TYPE, "is_defined", at);
-	q = split_name(args[0].s);
+	q = split_name(args[0].s());
 	if (find_intrinsic(q) != nullptr)
-		return int_value(1);
+		return Value::integer(1);
 	if (find_iconstant(q, &value))
-		return int_value(2);
+		return Value::integer(2);
 	if (!q.qualified && find_builtin(q.name) != nullptr)
-		return int_value(3);
-	return int_value(0);
+		return Value::integer(3);
+	return Value::integer(0);
 }
 
 static Value
-b_import(std::vector<Value> &args, Pos at)
+b_import(const std::vector<Value> &args, Pos at)
 {
 	need(args, 0, VX_STRING_TYPE, "import", at);
 	if (args.size() > 1)
 		need(args, 1, VX_STRING_TYPE, "import", at);
-	return int_value(load_module(args[0].s.c_str(),
-	    args.size() > 1 ? args[1].s.c_str() : GLOBAL_NAMESPACE));
+	return Value::integer(load_module(args[0].s().c_str(),
+	    args.size() > 1 ? args[1].s().c_str() : GLOBAL_NAMESPACE));
 }
 
 static Value
-b_deinit(std::vector<Value> &args, Pos at)
+b_deinit(const std::vector<Value> &args, Pos at)
 {
 	need(args, 0, VX_STRING_TYPE, "deinit", at);
-	return int_value(deinit_module(args[0].s));
+	return Value::integer(deinit_module(args[0].s()));
 }
 
 static const Builtin builtins[] = {
@@ -171,17 +171,13 @@ find_builtin(const std::string &name)
 	return nullptr;
 }
 
-/* The call takes the arguments' references and releases them. */
+/* The call takes the arguments, and their references go when it returns. */
 Value
-call_builtin(const Builtin *b, std::vector<Value> &args, Pos at)
+call_builtin(const Builtin *b, std::vector<Value> args, Pos at)
 {
-	Value v;
-
 	if (args.size() < b->min_args || args.size() > b->max_args)
 		fail(at, "%s: wrong number of arguments (%zu)", b->name, args.size());
-	v = b->fn(args, at);
-	release_values(args);
-	return v;
+	return b->fn(args, at);
 }
 
 /* The Global namespace with the host's own constants: 0 or -1. */

@@ -10,6 +10,7 @@
 #include <stdint.h>
 
 #include <map>
+#include <utility>
 
 #include "syntax.h"
 
@@ -20,8 +21,6 @@ static Value eval(const Node &n);
 void
 release_variables(void)
 {
-	for (auto &kv : variables)
-		release_value(kv.second);
 	variables.clear();
 }
 
@@ -38,12 +37,12 @@ call(const Node &n)
 		args.push_back(eval(k));
 	q = split_name(n.text);
 	if ((fun = find_intrinsic(q)) != nullptr)
-		return call_intrinsic(fun, args, n.at);
+		return call_intrinsic(fun, std::move(args), n.at);
 	if (!q.qualified)
 		b = find_builtin(q.name);
 	if (b == nullptr)
 		fail(n.at, "undefined function %s", n.text.c_str());
-	return call_builtin(b, args, n.at);
+	return call_builtin(b, std::move(args), n.at);
 }
 
 static Value
@@ -53,59 +52,53 @@ name_value(const Node &n)
 
 	auto var = variables.find(n.text);
 	if (var != variables.end())
-		return copy_value(var->second);
+		return var->second;
 	if (n.text == "errno")
-		return int_value(vexil_errno);
+		return Value::integer(vexil_errno);
 	if (find_iconstant(split_name(n.text), &value))
-		return int_value(value);
+		return Value::integer(value);
 	fail(n.at, "undefined name %s", n.text.c_str());
 }
 
 static uint32_t
-int_operand(Value &v, const char *op, Pos at)
+int_operand(const Value &v, const char *op, Pos at)
 {
-	if (v.type != VX_INT_TYPE) {
-		release_value(v);
+	if (v.type() != VX_INT_TYPE)
 		fail(at, "operator %s needs integers", op);
-	}
-	return (uint32_t)v.i;
+	return (uint32_t)v.i();
 }
 
 static bool
 same_value(const Value &a, const Value &b)
 {
-	if (a.type != b.type)
+	if (a.type() != b.type())
 		return false;
-	if (a.type == VX_INT_TYPE)
-		return a.i == b.i;
-	if (a.type == VX_STRING_TYPE)
-		return a.s == b.s;
-	return a.f == b.f;
+	if (a.type() == VX_INT_TYPE)
+		return a.i() == b.i();
+	if (a.type() == VX_STRING_TYPE)
+		return a.s() == b.s();
+	return a.f() == b.f();
 }
 
 /* Both operands are evaluated before either is checked. */
 static Value
-apply(const Operator &op, Value &a, Value &b)
+apply(const Operator &op, const Value &a, const Value &b)
 {
 	uint32_t x, y;
 
-	if (op.op == OP_EQ || op.op == OP_NE) {
-		bool same = same_value(a, b);
-		release_value(a);
-		release_value(b);
-		return int_value(same == (op.op == OP_EQ));
-	}
+	if (op.op == OP_EQ || op.op == OP_NE)
+		return Value::integer(same_value(a, b) == (op.op == OP_EQ));
 	x = int_operand(a, op.text, op.at);
 	y = int_operand(b, op.text, op.at);
 	switch (op.op) {
 	case OP_OR:
-		return int_value((int)(x | y));
+		return Value::integer((int)(x | y));
 	case OP_AND:
-		return int_value((int)(x & y));
+		return Value::integer((int)(x & y));
 	case OP_ADD:
-		return int_value((int)(x + y));
+		return Value::integer((int)(x + y));
 	default:
-		return int_value((int)(x - y));
+		return Value::integer((int)(x - y));
 	}
 }
 
@@ -129,9 +122,9 @@ eval(const Node &n)
 
 	switch (n.kind) {
 	case Node::INT:
-		return int_value(n.num);
+		return Value::integer(n.num);
 	case Node::STRING:
-		return string_value(n.text);
+		return Value::string(n.text);
 	case Node::NAME:
 		return name_value(n);
 	case Node::CALL:
@@ -140,13 +133,13 @@ eval(const Node &n)
 	case Node::COMPLEMENT:
 		v = eval(n.kids[0]);
 		x = int_operand(v, n.text.c_str(), n.at);
-		return int_value((int)(n.kind == Node::COMPLEMENT ? ~x : 0u - x));
+		return Value::integer((int)(n.kind == Node::COMPLEMENT ? ~x : 0u - x));
 	case Node::CHAIN:
 		return chain(n);
 	case Node::ASSIGN: /* a statement, never an operand: the parser sees to it */
 		break;
 	}
-	return int_value(0);
+	return Value::integer(0);
 }
 
 /* The value is taken before the old one is let go: "f = f" keeps f open. */
@@ -155,13 +148,7 @@ assign(const Node &n)
 {
 	Value v = eval(n.kids[0]);
 
-	auto old = variables.find(n.text);
-	if (old != variables.end()) {
-		release_value(old->second);
-		old->second = std::move(v);
-	} else {
-		variables.emplace(n.text, std::move(v));
-	}
+	variables[n.text] = std::move(v);
 }
 
 void
@@ -171,8 +158,7 @@ evaluate(const std::vector<Node> &program)
 		if (statement.kind == Node::ASSIGN) {
 			assign(statement);
 		} else {
-			Value v = eval(statement);
-			release_value(v);
+			(void)eval(statement); /* its value goes at once */
 		}
 	}
 }

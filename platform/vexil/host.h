@@ -24,33 +24,57 @@ struct Pos {
 	int line, col;
 };
 
-/* value.cpp: values, descriptor objects, the argument stack */
+/* value.cpp: values and descriptor objects */
 
+/* A descriptor object owns its descriptor: the last reference closes it. */
 struct _VXFile_FD_Type {
 	int fd;
 	unsigned refs;
 };
 
-/* Every Value held in a variable, on the stack or in hand owns one reference. */
-struct Value {
-	VXtype type;
-	int i;
-	std::string s;
-	VXFile_FD_Type *f;
+/*
+ * A value the script handles.  A descriptor value owns one reference to
+ * its object, wherever the value is held (a variable, the argument stack,
+ * a call's arguments): a copy takes another, and destroying or overwriting
+ * the value gives its reference back.  Moving a value hands the reference
+ * on and leaves the integer 0 behind.
+ */
+class Value {
+public:
+	Value() noexcept : type_(VX_INT_TYPE), i_(0), f_(nullptr) {}
+	static Value integer(int i);
+	static Value string(std::string s);
+	static Value descriptor(int fd); /* a new object, taking over fd */
+
+	Value(const Value &v);
+	Value(Value &&v) noexcept;
+	Value &operator=(Value v) noexcept;
+	~Value();
+
+	VXtype type() const { return type_; }
+	int i() const { return i_; }
+	const std::string &s() const { return s_; }
+	VXFile_FD_Type *f() const { return f_; }
+	/* The object, whose reference the caller now holds; the value is left 0. */
+	VXFile_FD_Type *hand_over();
+
+private:
+	void swap(Value &v) noexcept;
+
+	VXtype type_;
+	int i_;
+	std::string s_;
+	VXFile_FD_Type *f_;
 };
 
 extern int vexil_errno;
 
-Value int_value(int i);
-Value string_value(const std::string &s);
-Value fd_value(int fd);
-Value copy_value(const Value &v);
-void release_value(Value &v);
-void release_values(std::vector<Value> &vs);
-Value call_intrinsic(const Vexil_Intrin_Fun_Type *fun, std::vector<Value> &args, Pos at);
+/* call.cpp: the argument stack and calls of a module's intrinsics */
+
+Value call_intrinsic(const Vexil_Intrin_Fun_Type *fun, std::vector<Value> &&args, Pos at);
 void release_stack(void);
 
-/* module.cpp: names, namespaces, modules */
+/* namespace.cpp: names and the namespaces that hold them */
 
 /* A name as a script writes it: "name" lies in the Global namespace. */
 struct QualifiedName {
@@ -66,10 +90,14 @@ bool has_feature(const std::string &feature);
 Vexil_NameSpace_Type *create_namespace(const char *name);
 int add_iconstants(Vexil_NameSpace_Type *ns, const Vexil_IConstant_Type *table,
     const char *feature);
+void check_memory(void);
+void drop_namespaces(void);
+
+/* module.cpp: loading modules, their inits and deinits */
+
 void add_module_path(const char *list);
 int load_module(const char *name, const char *ns_name);
 int deinit_module(const std::string &name);
-void check_memory(void);
 void unload_all(void);
 
 /* builtin.cpp: the host's own functions and constants */
@@ -77,11 +105,11 @@ void unload_all(void);
 struct Builtin {
 	const char *name;
 	size_t min_args, max_args;
-	Value (*fn)(std::vector<Value> &args, Pos at);
+	Value (*fn)(const std::vector<Value> &args, Pos at);
 };
 
 const Builtin *find_builtin(const std::string &name);
-Value call_builtin(const Builtin *b, std::vector<Value> &args, Pos at);
+Value call_builtin(const Builtin *b, std::vector<Value> args, Pos at);
 int define_globals(void);
 
 /* main.cpp: reporting and ending the run */

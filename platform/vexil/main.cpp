@@ -12,8 +12,9 @@
  * This file reads the options and the script and sets the order of a run:
  * lex and parse the whole script, load the modules of -m, then evaluate.
  * Errors in the script and the exit that every path ends in are here too.
- * The rest: value.cpp (values and the argument stack), module.cpp (names,
- * namespaces, modules), lex.cpp, parse.cpp, eval.cpp, builtin.cpp.
+ * The rest: value.cpp (values), call.cpp (the argument stack and calls
+ * of intrinsics), namespace.cpp (names and namespaces), module.cpp
+ * (loading modules), lex.cpp, parse.cpp, eval.cpp, builtin.cpp.
  */
 #include <errno.h>
 #include <getopt.h>

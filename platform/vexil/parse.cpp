@@ -13,34 +13,52 @@
 
 #define MAX_NESTING 200
 
-static const std::vector<Token> *toks;
-static size_t tp;
-static int nesting;
+namespace {
 
-static const Token &
-peek(void)
-{
-	return (*toks)[tp];
-}
+/* One script's tokens and how far the descent has read into them. */
+class Parser {
+public:
+	explicit Parser(const std::vector<Token> &toks) : toks_(toks) {}
+	std::vector<Node> program(void);
 
-static bool
-is_op(const char *op)
+private:
+	const Token &peek(void) const { return toks_[tp_]; }
+	bool is_op(const char *op) const;
+	const Token &expect(const char *op);
+	void nest(const Token &at);
+	Node call(const Token &name);
+	Node primary(void);
+	Node unary(void);
+	bool binary_op(int level, Operator *out);
+	Node binary(int level);
+	Node expression(void);
+	Node statement(void);
+
+	const std::vector<Token> &toks_;
+	size_t tp_ = 0;  /* the next token */
+	int nesting_ = 0; /* parentheses and unary operators open around it */
+};
+
+} // namespace
+
+bool
+Parser::is_op(const char *op) const
 {
 	return peek().kind == Token::OP && peek().text == op;
 }
 
-static const Token &
-expect(const char *op)
+const Token &
+Parser::expect(const char *op)
 {
 	if (!is_op(op))
 		fail(peek().at, "expected '%s', found '%s'", op, peek().text.c_str());
-	return (*toks)[tp++];
+	return toks_[tp_++];
 }
 
-static void
-nest(const Token &at)
+void
+Parser::nest(const Token &at)
 {
-	if (++nesting > MAX_NESTING)
+	if (++nesting_ > MAX_NESTING)
 		fail(at.at, "nesting deeper than %d levels", MAX_NESTING);
 }
 
@@ -50,10 +68,8 @@ leaf(Node::Kind kind, const Token &t)
 	return Node{kind, t.at, t.text, t.num, {}, {}};
 }
 
-static Node expression(void);
-
-static Node
-call(const Token &name)
+Node
+Parser::call(const Token &name)
 {
 	Node n = leaf(Node::CALL, name);
 
@@ -61,53 +77,53 @@ call(const Token &name)
 	if (!is_op(")")) {
 		n.kids.push_back(expression());
 		while (is_op(",")) {
-			tp++;
+			tp_++;
 			n.kids.push_back(expression());
 		}
 	}
 	expect(")");
-	nesting--;
+	nesting_--;
 	return n;
 }
 
-static Node
-primary(void)
+Node
+Parser::primary(void)
 {
 	const Token &t = peek();
 
 	switch (t.kind) {
 	case Token::INT:
-		tp++;
+		tp_++;
 		return leaf(Node::INT, t);
 	case Token::STRING:
-		tp++;
+		tp_++;
 		return leaf(Node::STRING, t);
 	case Token::NAME:
-		tp++;
+		tp_++;
 		return is_op("(") ? call(t) : leaf(Node::NAME, t);
 	default:
 		break;
 	}
 	if (is_op("(")) {
 		nest(peek());
-		tp++;
+		tp_++;
 		Node n = expression();
 		expect(")");
-		nesting--;
+		nesting_--;
 		return n;
 	}
 	fail(t.at, "expected an expression, found '%s'", t.text.c_str());
 }
 
-static Node
-unary(void)
+Node
+Parser::unary(void)
 {
 	if (is_op("~") || is_op("-")) {
-		const Token &op = (*toks)[tp++];
+		const Token &op = toks_[tp_++];
 		Node n = leaf(op.text == "~" ? Node::COMPLEMENT : Node::NEGATE, op);
 		nest(op);
 		n.kids.push_back(unary());
-		nesting--;
+		nesting_--;
 		return n;
 	}
 	return primary();
@@ -133,21 +149,21 @@ static const struct {
 #define UNARY_LEVEL 4
 
 /* The current token as an operator of LEVEL, consumed; false if it is none. */
-static bool
-binary_op(int level, Operator *out)
+bool
+Parser::binary_op(int level, Operator *out)
 {
 	for (auto &b : binary_ops)
 		if (b.level == level && is_op(b.text)) {
 			*out = Operator{b.op, b.text, peek().at};
-			tp++;
+			tp_++;
 			return true;
 		}
 	return false;
 }
 
 /* A run of one level's operators is one CHAIN node, or just its operand. */
-static Node
-binary(int level)
+Node
+Parser::binary(int level)
 {
 	Operator op;
 
@@ -165,19 +181,19 @@ binary(int level)
 	return n;
 }
 
-static Node
-expression(void)
+Node
+Parser::expression(void)
 {
 	return binary(0);
 }
 
-static Node
-statement(void)
+Node
+Parser::statement(void)
 {
-	if (peek().kind == Token::NAME && (*toks)[tp + 1].kind == Token::OP &&
-	    (*toks)[tp + 1].text == "=") {
-		const Token &name = (*toks)[tp];
-		tp += 2;
+	if (peek().kind == Token::NAME && toks_[tp_ + 1].kind == Token::OP &&
+	    toks_[tp_ + 1].text == "=") {
+		const Token &name = toks_[tp_];
+		tp_ += 2;
 		if (name.text == "errno" || split_name(name.text).qualified)
 			fail(name.at, "cannot assign to %s", name.text.c_str());
 		Node n = leaf(Node::ASSIGN, name);
@@ -188,20 +204,23 @@ statement(void)
 }
 
 std::vector<Node>
-parse(const std::vector<Token> &tokens)
+Parser::program(void)
 {
 	std::vector<Node> program;
 
-	toks = &tokens;
-	tp = 0;
-	nesting = 0;
 	for (;;) {
 		while (peek().kind == Token::NEWLINE || is_op(";"))
-			tp++;
+			tp_++;
 		if (peek().kind == Token::END)
 			return program;
 		program.push_back(statement());
 		if (peek().kind != Token::NEWLINE && peek().kind != Token::END && !is_op(";"))
 			fail(peek().at, "expected end of statement, found '%s'", peek().text.c_str());
 	}
+}
+
+std::vector<Node>
+parse(const std::vector<Token> &tokens)
+{
+	return Parser(tokens).program();
 }
