@@ -2,16 +2,18 @@
 /*
  * ccfacts.h: what the parts of ccfacts share.  One `run` holds what this
  * run was asked and what it has made on the way; every part is handed the
- * run it works for, and none keeps state of its own but the signal
- * machinery, which is the process's anyway.
+ * run it works for.  The only state kept elsewhere is the process's own:
+ * the signal masks and the signal that came (signals.cpp), and the run
+ * whose directory an exit must remove (files.cpp).
  *
  * The parts, each in a file of its own:
  *   main.cpp       options, usage, help, the order of a run
  *   words.cpp      shell words: splitting and quoting
  *   toolchain.cpp  finding the compilers and the probe sources
  *   files.cpp      reading a file safely, the work directory
- *   signals.cpp    catching, passing on and releasing signals; descendants
- *   pool.cpp       the builds, at most --jobs at once, and their deadlines
+ *   signals.cpp    catching signals, and releasing them after the work
+ *   pool.cpp       the builds, their deadlines, signals passed on to them
+ *                  and what they leave running
  *   read.cpp       the probe table and what each probe's executable says
  *   output.cpp     the table and the JSON object
  *   key.cpp        the cache key: everything the answer depends on

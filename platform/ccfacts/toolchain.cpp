@@ -110,6 +110,7 @@ derive_cxx(run &r)
 	}
 }
 
+/* Whether DIR holds probe sources: the compiler's identity probe marks it. */
 bool
 has_probes(const std::string &dir)
 {
