@@ -131,20 +131,17 @@ def test_a_hanging_compiler_is_stopped_with_its_children(tmp_path):
     assert os.listdir(tmp_path / 'tmp') == []
 
 
-@pytest.mark.parametrize('sig, body', [
-    (signal.SIGINT, 'exec sleep 300\n'),
-    # One that ignores the signal is killed after a grace period.
-    (signal.SIGTERM, "trap '' INT TERM\nwhile :; do sleep 1; done\n"),
-])
-def test_a_signal_is_passed_on_to_the_compilers(tmp_path, sig, body):
+def signal_once_started(tmp_path, cc, started, sig, **popen):
+    """Runs ccfacts with the C compiler CC until STARTED process ids are in
+    tmp_path/pids, sends it SIG, and checks that the signal ended it and
+    every process in the pids file, and that its directory is gone."""
     pids = tmp_path / 'pids'
-    cc = script(tmp_path / 'slow', f'echo $$ >> {pids}\n' + body)
     run = subprocess.Popen([CCFACTS, '--no-cache', '--cc', cc, '--cxx', 'none', '--jobs', '8'],
                            env=private_env(tmp_path), stdout=subprocess.PIPE,
-                           stderr=subprocess.PIPE, text=True)
+                           stderr=subprocess.PIPE, text=True, **popen)
     try:
         deadline = time.monotonic() + 60
-        while len(pids.read_text().split() if pids.exists() else []) < 6:
+        while len(pids.read_text().split() if pids.exists() else []) < started:
             assert time.monotonic() < deadline and run.poll() is None
             time.sleep(0.05)
         run.send_signal(sig)
@@ -154,6 +151,16 @@ def test_a_signal_is_passed_on_to_the_compilers(tmp_path, sig, body):
     assert run.returncode == -sig and stdout == ''
     assert all_gone(pids.read_text().split())
     assert os.listdir(tmp_path / 'tmp') == []
+
+
+@pytest.mark.parametrize('sig, body', [
+    (signal.SIGINT, 'exec sleep 300\n'),
+    # One that ignores the signal is killed after a grace period.
+    (signal.SIGTERM, "trap '' INT TERM\nwhile :; do sleep 1; done\n"),
+])
+def test_a_signal_is_passed_on_to_the_compilers(tmp_path, sig, body):
+    cc = script(tmp_path / 'slow', f'echo $$ >> {tmp_path / "pids"}\n' + body)
+    signal_once_started(tmp_path, cc, 6, sig)
 
 
 # Children that leave the build's process group and session, as a daemon does.
@@ -168,21 +175,7 @@ def test_whatever_signal_ends_ccfacts_ends_its_builds(tmp_path, sig):
     pids = tmp_path / 'pids'
     cc = script(tmp_path / 'slow', f'echo $$ >> {pids}\n' + ESCAPE.format(pids=pids) +
                 'exec sleep 300\n')
-    run = subprocess.Popen([CCFACTS, '--no-cache', '--cc', cc, '--cxx', 'none', '--jobs', '8'],
-                           env=private_env(tmp_path), stdout=subprocess.PIPE, cwd=tmp_path,
-                           stderr=subprocess.PIPE, text=True)
-    try:
-        deadline = time.monotonic() + 60
-        while len(pids.read_text().split() if pids.exists() else []) < 12:
-            assert time.monotonic() < deadline and run.poll() is None
-            time.sleep(0.05)
-        run.send_signal(sig)
-        stdout, stderr = run.communicate(timeout=30)
-    finally:
-        run.kill()
-    assert run.returncode == -sig and stdout == ''
-    assert all_gone(pids.read_text().split())
-    assert os.listdir(tmp_path / 'tmp') == []
+    signal_once_started(tmp_path, cc, 12, sig, cwd=tmp_path)
 
 
 def test_what_a_build_leaves_running_ends_with_the_run(tmp_path):

@@ -3,11 +3,12 @@
  * ccfacts' readers under libFuzzer: the bytes of a probe executable, or
  * of a cache entry, as a compiler or another run could leave them.
  *
- * The first byte picks the reader: 0 to 7 the probe of that index in
- * probes[] (the ABI probe of C++ checked against the C one read from the
- * same bytes), 8 a cache entry for the key "key".  The rest is the file.
- * ccfacts.cpp is compiled into this file; its exit() throws back to here
- * and its diagnostics go to /dev/null.
+ * The first byte picks the reader: 0 to 7 the reader of the probe of that
+ * index in probes[] (the ABI probe of C++ checked against the C one read
+ * from the same bytes), 8 a cache entry for the key "key".  The rest is the
+ * file.  ccfacts' sources are built into this target with ccfacts-exit.h
+ * forced in: their exit() throws back to here, and their diagnostics go to
+ * /dev/null.
  *
  * Checked on every input the reader accepts:
  *  - the facts make a cache entry that reads back as the same facts, and
@@ -22,36 +23,18 @@
 
 #include <string>
 
-[[noreturn]] static void fuzz_exit(int);
-static FILE *fuzz_stderr;
+#include "ccfacts.h"
 
-#define main ccfacts_main
-#define exit(s) fuzz_exit(s)
-#include "ccfacts.cpp"
-#undef main
-#undef exit
+static FILE *fuzz_stderr;
 
 struct Exited {
 	int status;
 };
 
-static void
+void
 fuzz_exit(int status)
 {
 	throw Exited{status};
-}
-
-static bool
-same(const facts &a, const facts &b)
-{
-	return a.compiler == b.compiler && a.platform == b.platform && a.arch == b.arch &&
-	    a.dialect_default == b.dialect_default && a.abi == b.abi &&
-	    a.arch_key == b.arch_key && a.version[0] == b.version[0] &&
-	    a.version[1] == b.version[1] && a.version[2] == b.version[2] &&
-	    a.sizeof_dptr == b.sizeof_dptr && a.sizeof_ushort == b.sizeof_ushort &&
-	    a.big_endian == b.big_endian &&
-	    a.c_features.features == b.c_features.features &&
-	    a.cxx_features.features == b.cxx_features.features;
 }
 
 [[noreturn]] static void
@@ -70,7 +53,7 @@ check_cache_round_trip(const facts &f)
 
 	if (!entry_facts(entry, key, back))
 		fault("facts that make a cache entry that is not read back");
-	if (!same(f, back))
+	if (!same_facts(f, back))
 		fault("a cache entry read back as other facts");
 	if (cache_entry(key, back) != entry)
 		fault("facts read back make another entry");
@@ -106,27 +89,15 @@ LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 			facts other;
 			if (entry_facts(bytes, "kez", other) || entry_facts(bytes, "", other))
 				fault("an entry accepted for another key");
-		} else if (which == 0) {
-			no_other_strings(0, info_strings(0, bytes));
-		} else if (which == 1) {
-			read_ccid(1, bytes, f);
-		} else if (which == 2 || which == 3) {
-			read_abi(2, bytes, f, true);
-			if (which == 3) {
-				try {
-					read_abi(3, bytes, f, false);
-				} catch (const Exited &) {
-					fault("an ABI probe that disagrees with itself");
-				}
+		} else if (which == 3) {
+			probes[2].read(2, bytes, f);
+			try {
+				probes[3].read(3, bytes, f);
+			} catch (const Exited &) {
+				fault("an ABI probe that disagrees with itself");
 			}
-		} else if (which == 4) {
-			read_features(4, bytes, "C_FEATURE:", f.c_features);
-		} else if (which == 5) {
-			read_features(5, bytes, "CXX_FEATURE:", f.cxx_features);
-		} else if (which == 6) {
-			read_endian(6, bytes, f);
 		} else {
-			read_typesize(7, bytes, f);
+			probes[which].read(which, bytes, f);
 		}
 	} catch (const Exited &) {
 		stderr = saved;
@@ -134,7 +105,8 @@ LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	}
 	stderr = saved;
 	check_cache_round_trip(f);
-	json_output = which & 1;
-	print_facts(f);
+	run r;
+	r.json_output = which & 1;
+	print_facts(r, f);
 	return 0;
 }

@@ -10,6 +10,7 @@ import subprocess
 import pytest
 
 from buildlib import build_dir, run, targets_of
+from probe_sources import probe_sources
 
 TARGETS = targets_of('probes')
 CC = {'host': 'gcc', 'mips': 'mipsel-linux-gnu-gcc', 'arm': 'arm-linux-gnueabihf-gcc'}
@@ -195,8 +196,8 @@ def test_exit_status_is_the_read_of_every_string(target, probe):
         assert got == want, f'{probe} with argc {argc}'
 
 
-SOURCES = ['ccid-probe.c', 'abi-probe-c.c', 'abi-probe-cxx.cpp', 'feature-probe-c.c',
-           'feature-probe-cxx.cpp', 'endian-probe.c', 'typesize-probe.c', 'link-probe.c']
+SOURCES = probe_sources()
+# the image of each source that the strings are compared with
 IMAGES = {'ccid-probe.c': 'ccid-probe-O2g', 'abi-probe-c.c': 'abi-probe-c-O2g',
           'abi-probe-cxx.cpp': 'abi-probe-cxx-O2g', 'feature-probe-c.c': 'feature-probe-c-c90',
           'feature-probe-cxx.cpp': 'feature-probe-cxx-cxx98', 'endian-probe.c': 'endian-probe',
