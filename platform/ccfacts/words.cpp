@@ -21,6 +21,10 @@ split_words(const std::string &s, std::vector<std::string> &out)
 
 	for (size_t i = 0; i < s.size(); i++) {
 		char c = s[i];
+		if (c == '\\' && i + 1 < s.size() && s[i + 1] == '\n') {
+			i++;	/* a line continuation: gone, and no word of its own */
+			continue;
+		}
 		if (c == ' ' || c == '\t' || c == '\n') {
 			if (in_word)
 				out.push_back(word);
@@ -46,8 +50,7 @@ split_words(const std::string &s, std::vector<std::string> &out)
 			if (i >= s.size())
 				return false;
 		} else if (c == '\\' && i + 1 < s.size()) {
-			if (s[++i] != '\n')
-				word += s[i];
+			word += s[++i];
 		} else {
 			word += c;
 		}

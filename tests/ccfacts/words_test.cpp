@@ -55,13 +55,11 @@ shell_split(const std::string &text, words &out)
 /*
  * Texts the comparison leaves out.  A newline that no backslash escapes
  * separates commands in a script and is a blank for ccfacts, which reads no
- * scripts.  A backslash-newline between blanks makes an empty word here,
- * where the shell drops it as a line continuation (see KnownDifference).
+ * scripts.
  */
 bool
 not_comparable(const std::string &s)
 {
-	auto blank = [&s](size_t i) { return i >= s.size() || s[i] == ' ' || s[i] == '\t'; };
 	for (size_t i = 0; i < s.size(); i++) {
 		if (s[i] != '\n')
 			continue;
@@ -69,8 +67,6 @@ not_comparable(const std::string &s)
 		while (backslashes < i && s[i - 1 - backslashes] == '\\')
 			backslashes++;
 		if (backslashes % 2 == 0)
-			return true;
-		if (i == 1 || (i >= 2 && blank(i - 2) && blank(i + 1)))
 			return true;
 	}
 	return false;
@@ -136,14 +132,19 @@ TEST(SplitWords, AgreesWithTheShell)
 	EXPECT_LT(refused, compared - 50);
 }
 
-/* Remove the second exception from not_comparable when this stops occurring. */
-TEST(SplitWords, KnownDifference)
+/* A line continuation joins what it separates and is no word itself. */
+TEST(SplitWords, LineContinuations)
 {
-	words ours, theirs;
-	ASSERT_TRUE(split_words("a \\\n b", ours));
-	ASSERT_TRUE(shell_split("a \\\n b", theirs));
-	EXPECT_EQ(ours, words({ "a", "", "b" }));
-	EXPECT_EQ(theirs, words({ "a", "b" }));
+	for (const char *text : { "a \\\n b", "\\\n a b", "a b \\\n", "a \\\n\t\\\n b" }) {
+		words ours, theirs;
+		ASSERT_TRUE(split_words(text, ours)) << text;
+		ASSERT_TRUE(shell_split(text, theirs)) << text;
+		EXPECT_EQ(ours, words({ "a", "b" })) << text;
+		EXPECT_EQ(ours, theirs) << text;
+	}
+	words joined;
+	ASSERT_TRUE(split_words("-DX=a\\\nb", joined));
+	EXPECT_EQ(joined, words({ "-DX=ab" }));
 }
 
 TEST(ShellWord, PlainWordsStayPlain)
