@@ -42,6 +42,7 @@ def members(deb):
 def rebuilt(tmp_path_factory):
     top = tmp_path_factory.mktemp('elsewhere')
     src = top / 'somewhere' / 'else'
+    src.parent.mkdir(parents=True)
     subprocess.run(['dpkg-source', '-x', DSC[-1], str(src)], check=True,
                    capture_output=True, timeout=300)
     env = dict(os.environ, TZ='Pacific/Kiritimati', LC_ALL='C.UTF-8', LANG='C.UTF-8',
