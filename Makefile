@@ -60,19 +60,26 @@ demo: deps $(DEMO_BUILDS:%=build/%/build.ninja)
 	@for b in $(DEMO_BUILDS); do ninja -C build/$$b >/dev/null || exit 1; done
 	@tools/demo
 
-# `make install PREFIX=/usr DESTDIR=/tmp/root`: the host build, installed by
-# Meson; PREFIX is a configure-time setting there, so it is set on the build.
+# `make install PREFIX=/usr DESTDIR=/tmp/root`: installed by Meson from a
+# build directory of its own (build/install, without the test suites), so
+# that the developer's build/host keeps its configuration; nothing is
+# installed on the machine to do it.
 PREFIX := /usr/local
 DESTDIR :=
 
-install: deps build/host/build.ninja
-	meson configure build/host -Dprefix=$(PREFIX)
-	meson install -C build/host $(if $(DESTDIR),--destdir "$(abspath $(DESTDIR))")
+install:
+	@if [ -f build/install/build.ninja ]; then \
+		meson configure build/install -Dprefix=$(PREFIX); \
+	else \
+		meson setup build/install --prefix=$(PREFIX) -Dtests=false; \
+	fi
+	meson install -C build/install $(if $(DESTDIR),--destdir "$(abspath $(DESTDIR))")
 
-# Debian packages of every target into build/deb/ (see tools/mkdeb), and
-# the slower check that installs and runs them (tests/packaging).
+# The source package and the binary packages of every target, built by
+# debhelper (debian/) into build/deb/ (see tools/debs); check-packages
+# installs, upgrades and purges them the Debian way and runs them.
 deb: deps
-	@$(PYTHON) tools/mkdeb
+	@tools/debs
 
 check-packages: deb build/host/build.ninja
 	@ninja -C build/host >/dev/null

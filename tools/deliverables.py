@@ -2,7 +2,7 @@
 """The table of which cross target builds each deliverable, as the build
 reads it from cross/deliverables: one line a deliverable, its name then
 its targets (none for a host-only deliverable), # starting a comment.
-Shared by the test suites (tests/buildlib.py) and tools/mkdeb."""
+Used by the test suites (tests/buildlib.py)."""
 
 import os
 

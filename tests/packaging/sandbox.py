@@ -257,6 +257,11 @@ def installed_programs(seen):
     seen['consumer'] = text(sh(['/tmp/consumer'])) if build.returncode == 0 else None
 
 
+def inetd_entries():
+    with open('/etc/inetd.conf') as f:
+        return [line.rstrip('\n') for line in f if 'bcastd' in line]
+
+
 def scene_install(tmp, debs):
     """dpkg -i the packages into an overlay of /, then use them there as
     installed: inetd from its own inetd.conf, the systemd units as systemd
@@ -280,8 +285,7 @@ def scene_install(tmp, debs):
                                        timeout=300))
         seen['status'] = sh(['dpkg-query', '-W', '-f', '${Package} ${Status}\n']
                             + [n.split('_')[0] for n in names]).stdout.decode()
-        with open('/etc/inetd.conf') as f:
-            seen['inetd_conf'] = [line.rstrip('\n') for line in f if 'bcastd' in line]
+        seen['inetd_conf'] = inetd_entries()
         seen['enabled_units'] = sorted(
             os.path.join(d, f) for d, _, fs in os.walk('/etc/systemd/system')
             for f in fs if f.startswith('bcastd'))
@@ -299,12 +303,22 @@ def scene_install(tmp, debs):
                                            '/lib/systemd/system/bcastd.service', 'bcast')
         installed_programs(seen)
 
+        # An administrator turns the entry off and the package is upgraded
+        # (installed again over itself: prerm upgrade, postinst configure).
+        bcastd = ['/tmp/debs/' + n for n in names if n.startswith('bcastd_')]
+        sh(['update-inetd', '--disable', 'walld/1'])
+        seen['dpkg_upgrade'] = text(sh(['dpkg', '-i', *bcastd]))
+        seen['inetd_conf_upgraded_off'] = inetd_entries()
+        sh(['update-inetd', '--enable', 'walld/1'])
+
         seen['dpkg_remove'] = text(sh(['dpkg', '-r', 'bcastd']))
-        with open('/etc/inetd.conf') as f:
-            seen['inetd_conf_removed'] = [line.rstrip('\n') for line in f if 'bcastd' in line]
+        seen['inetd_conf_removed'] = inetd_entries()
+        seen['dpkg_reinstall'] = text(sh(['dpkg', '-i', *bcastd]))
+        seen['inetd_conf_reinstalled'] = inetd_entries()
+        sh(['dpkg', '-r', 'bcastd'])
         seen['dpkg_purge'] = text(sh(['dpkg', '--purge', 'bcastd']))
-        with open('/etc/inetd.conf') as f:
-            seen['inetd_conf_purged'] = [line.rstrip('\n') for line in f if 'bcastd' in line]
+        seen['inetd_conf_purged'] = inetd_entries()
+        seen['var_lib_purged'] = os.path.exists('/var/lib/bcastd')
         return seen
     finally:
         procs.close()

@@ -26,7 +26,8 @@ ARCHES = {  # Debian architecture: (qemu, GNU type, multiarch directory)
 BUILD_OF = {'mipsel': 'mips', 'armhf': 'arm', 'i386': 'x86'}
 
 def debs(arch):
-    return sorted(glob.glob(os.path.join(DEB, '*_%s.deb' % arch)))
+    return sorted(d for d in glob.glob(os.path.join(DEB, '*_%s.deb' % arch))
+                  if '-dbgsym_' not in d)
 
 
 @pytest.fixture(scope='module', params=sorted(ARCHES))

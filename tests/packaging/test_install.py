@@ -21,7 +21,7 @@ from buildlib import ROOT
 
 DEB = os.path.join(ROOT, 'build', 'deb')
 SANDBOX = os.path.join(ROOT, 'tests', 'packaging', 'sandbox.py')
-DEBS = sorted(glob.glob(os.path.join(DEB, '*_amd64.deb')))
+DEBS = sorted(d for d in glob.glob(os.path.join(DEB, '*_amd64.deb')) if '-dbgsym_' not in d)
 ENTRY = 'walld/1\tdgram\trpc/udp\twait\troot\t/usr/sbin/bcastd\tbcastd'
 
 pytestmark = pytest.mark.skipif(not DEBS, reason='no packages in build/deb: make deb')
@@ -81,8 +81,17 @@ def test_consumer_builds_with_pkg_config(seen):
     calcref.check_consumer(seen['consumer']['stdout'])
 
 
-def test_remove_disables_and_purge_removes_the_entry(seen):
+def test_an_entry_turned_off_by_the_administrator_stays_off_on_upgrade(seen):
+    assert seen['dpkg_upgrade']['status'] == 0, seen['dpkg_upgrade']
+    assert seen['inetd_conf_upgraded_off'] == ['#<off># ' + ENTRY]
+
+
+def test_remove_disables_reinstall_enables_and_purge_removes_the_entry(seen):
     assert seen['dpkg_remove']['status'] == 0, seen['dpkg_remove']
     assert seen['inetd_conf_removed'] == ['#<off># ' + ENTRY]
+    # the removal turned it off, not the administrator: it comes back on
+    assert seen['dpkg_reinstall']['status'] == 0, seen['dpkg_reinstall']
+    assert seen['inetd_conf_reinstalled'] == [ENTRY]
     assert seen['dpkg_purge']['status'] == 0, seen['dpkg_purge']
     assert seen['inetd_conf_purged'] == []
+    assert not seen['var_lib_purged']
