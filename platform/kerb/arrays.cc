@@ -60,42 +60,47 @@ template <bool wide>
 #pragma GCC diagnostic ignored "-Wpsabi"
 
 /*
- * Across points, in blocks.  A first pass sorts the block's points by
- * path and gathers the arguments of every exp(-z^2) that the single calls
- * would take by the tables (exp_mz2_small): the lower box's, and the grid
- * series' on the real axis's row.  Those are computed four to a group
- * (lanes.h); a group short of four is filled with copies of its first
- * argument, whose results are dropped.  A second pass takes the points in
- * order, each by the single call's path with its exponential, if it has
- * one, from the first pass: the grid series, already at the machine's
- * rate in its four chains, runs as in the single call.  The counters are
- * stored as the single call stores them.  A block's inputs are read
- * before any of its results is written, so that w may be z.
+ * Across points, in blocks.  Each point of a block whose single call
+ * takes exp(-z^2) by the tables (exp_mz2_small), in the lower box's
+ * reflection or on the grids' rows along the real axis, is queued; every
+ * other point is evaluated at once by the single call's path (its input
+ * is read first, so that w may be z).  The queued exponentials are then
+ * computed four to a group (lanes.h), a group short of four filled with
+ * copies of its first argument, whose results are dropped, and each
+ * queued point finishes by the single call's path with its exponential:
+ * the grid series, already at the machine's rate in its four chains, runs
+ * as in the single call.  The counters are stored as the single calls
+ * store them, and the last point's are put back at the end.
  */
 constexpr size_t block = 128;
 
-/* How a point of a block goes: by the single call's path, the grid
- * series above the axis with exp(-z^2) from the lanes, or the lower box's
- * reflection with it. */
-enum class way : unsigned char { single, grid_exp, lower };
+/* How a queued point goes: the grid series above the axis with exp(-z^2)
+ * added, or the lower box's reflection. */
+enum class way : unsigned char { grid_exp, lower };
 
-struct sorted {
+struct queue {
+	size_t n;
+	size_t at[block];		/* the point's place in the array */
 	way how[block];
-	unsigned short e[block];	/* its exponential's place */
+	const grid *g[block];
+	double x[block], y[block];	/* the point as given */
 	double ex[block + nlanes], exl[block + nlanes], ey[block + nlanes], eyl[block + nlanes];
 	double er[block + nlanes], ei[block + nlanes];
-	size_t ne;
 };
 
-/* Queues exp(-(x + iy)^2) for point i. */
-[[gnu::always_inline]] inline void queue_exp(sorted *s, size_t i, dd x, dd y)
+/* Queues point i, x + iy, and the argument of its exponential. */
+[[gnu::always_inline]] inline void enqueue(queue *q, size_t i, way how, double x, double y,
+	dd ex, dd ey)
 {
-	s->e[i] = static_cast<unsigned short>(s->ne);
-	s->ex[s->ne] = x.hi;
-	s->exl[s->ne] = x.lo;
-	s->ey[s->ne] = y.hi;
-	s->eyl[s->ne] = y.lo;
-	s->ne++;
+	size_t k = q->n++;
+	q->at[k] = i;
+	q->how[k] = how;
+	q->x[k] = x;
+	q->y[k] = y;
+	q->ex[k] = ex.hi;
+	q->exl[k] = ex.lo;
+	q->ey[k] = ey.hi;
+	q->eyl[k] = ey.lo;
 }
 
 /* Whether the single call's upper_t takes the grid series for x, y >= 0
@@ -114,20 +119,21 @@ struct sorted {
 }
 
 /* The queued exponentials, four at a time. */
-[[gnu::always_inline]] inline void run_exp(sorted *s)
+[[gnu::always_inline]] inline void run_exp(double *ex, double *exl, double *ey, double *eyl,
+	size_t n, double *er, double *ei)
 {
-	for (size_t k = s->ne; k % nlanes != 0; k++) {
-		s->ex[k] = s->ex[0];
-		s->exl[k] = s->exl[0];
-		s->ey[k] = s->ey[0];
-		s->eyl[k] = s->eyl[0];
+	for (size_t k = n; k % nlanes != 0; k++) {
+		ex[k] = ex[0];
+		exl[k] = exl[0];
+		ey[k] = ey[0];
+		eyl[k] = eyl[0];
 	}
-	for (size_t k = 0; k < s->ne; k += nlanes) {
+	for (size_t k = 0; k < n; k += nlanes) {
 		lanes re, im;
-		exp_mz2_lanes(load_lanes(s->ex + k), load_lanes(s->exl + k), load_lanes(s->ey + k),
-			load_lanes(s->eyl + k), &re, &im);
-		store_lanes(s->er + k, re);
-		store_lanes(s->ei + k, im);
+		exp_mz2_lanes(load_lanes(ex + k), load_lanes(exl + k), load_lanes(ey + k),
+			load_lanes(eyl + k), &re, &im);
+		store_lanes(er + k, re);
+		store_lanes(ei + k, im);
 	}
 }
 
@@ -155,53 +161,56 @@ template <bool wide>
 [[gnu::always_inline]] inline void w_lanes(size_t n, const double _Complex *z,
 	double _Complex *w)
 {
-	double xs[block], ys[block];
-	const grid *gs[block];
-	sorted s;
+	queue q;
+	double *out = reinterpret_cast<double *>(w);
+	int last_algorithm = -1, last_nofterms = 0;
 	for (size_t at = 0; at < n; at += block) {
 		size_t m = n - at < block ? n - at : block;
-		s.ne = 0;
-		for (size_t i = 0; i < m; i++) {
-			double x = xs[i] = __real__ z[at + i], y = ys[i] = __imag__ z[at + i];
-			double ax = std::fabs(x), r;
-			s.how[i] = way::single;
-			if (!(std::isfinite(x) && std::isfinite(y)))
-				continue;
-			if (y >= 0) {
+		q.n = 0;
+		for (size_t i = at; i < at + m; i++) {
+			double x = __real__ z[i], y = __imag__ z[i], ax = std::fabs(x), r;
+			const grid *g;
+			bool add;
+			if (!(std::isfinite(x) && std::isfinite(y))) {
+				/* below */
+			} else if (y >= 0) {
 				/* The grids' rows on the real axis end at 0.125
 				 * and 0.25, and from y = 2^-40 up exp(-z^2) is
 				 * added to them only where x^2 - y^2 < 77.7. */
-				bool add;
 				if (y <= 0.25 && (ax < 8.9 || y < 0x1p-40)
-				    && grid_path({ax, 0}, {y, 0}, &gs[i], &add) && add) {
-					s.how[i] = way::grid_exp;
-					queue_exp(&s, i, {ax, 0}, {y, 0});
+				    && grid_path({ax, 0}, {y, 0}, &g, &add) && add) {
+					q.g[q.n] = g;
+					enqueue(&q, i, way::grid_exp, x, y, {ax, 0}, {y, 0});
+					continue;
 				}
 			} else if (region_of(ax, -y) == region::box && !about_origin(ax, -y, &r)
 				   && near_zero(ax, y) < 0) {
-				s.how[i] = way::lower;
-				queue_exp(&s, i, {x, 0}, {y, 0});
+				enqueue(&q, i, way::lower, x, y, {x, 0}, {y, 0});
+				continue;
+			}
+			w_point_t<wide>(x, y, &out[2 * i], &out[2 * i + 1]);
+			if (i == n - 1) {
+				last_algorithm = faddeeva_algorithm;
+				last_nofterms = faddeeva_nofterms;
 			}
 		}
-		run_exp(&s);
-		double *out = reinterpret_cast<double *>(w + at);
-		for (size_t i = 0; i < m; i++) {
-			double *re = &out[2 * i], *im = &out[2 * i + 1];
-			switch (s.how[i]) {
-			case way::single:
-				w_point_t<wide>(xs[i], ys[i], re, im);
-				break;
-			case way::grid_exp:
-				faddeeva_nofterms = series<true, wide>(*gs[i], {std::fabs(xs[i]), 0},
-					{ys[i], 0}, re, im, s.er[s.e[i]], s.ei[s.e[i]]);
+		run_exp(q.ex, q.exl, q.ey, q.eyl, q.n, q.er, q.ei);
+		for (size_t k = 0; k < q.n; k++) {
+			double x = q.x[k], y = q.y[k];
+			double *re = &out[2 * q.at[k]], *im = re + 1;
+			if (q.how[k] == way::grid_exp) {
+				faddeeva_nofterms = series<true, wide>(*q.g[k], {std::fabs(x), 0}, {y, 0},
+					re, im, q.er[k], q.ei[k]);
 				faddeeva_algorithm = ALG_GRID;
-				*im = flip_by(*im, xs[i]);
-				break;
-			case way::lower:
-				lower_with<wide>(xs[i], ys[i], s.er[s.e[i]], s.ei[s.e[i]], re, im);
-				break;
+				*im = flip_by(*im, x);
+			} else {
+				lower_with<wide>(x, y, q.er[k], q.ei[k], re, im);
 			}
 		}
+	}
+	if (last_algorithm >= 0) {
+		faddeeva_algorithm = last_algorithm;
+		faddeeva_nofterms = last_nofterms;
 	}
 }
 
