@@ -9,13 +9,17 @@
  * (voigt_n makes them, and forms 1 / (sigma sqrt 2), once), and, where
  * the processor has AVX2, half the instructions of the grid series'
  * chains, which then run two complex chains to a register.  Successive
- * points are independent, and the processor overlaps them.
+ * points are independent, and the processor overlaps them.  On x86-64
+ * the points go in blocks, and the steps that gain from running across
+ * points run four points to a group, one to a vector lane (lanes.h, and
+ * below): exp(-z^2) by the tables, the larger part of the lower box's
+ * cost after the series, and voigt_n's grid series.
  *
  * The width is chosen at run time on x86-64: AVX2 where the processor and
- * the system support it, else the SSE2 of the baseline.  The AVX2 loop is
- * compiled without FMA: a fused multiply-add rounds once where the single
- * call rounds twice, and the numbers would change.  Other targets have
- * one loop.
+ * the system support it, else the SSE2 of the baseline (which runs the
+ * lanes' four doubles as two pairs).  The AVX2 loop is compiled without
+ * FMA: a fused multiply-add rounds once where the single call rounds
+ * twice, and the numbers would change.  Other targets have one loop.
  *
  * Every element is read before its result is written, so w may be z and
  * v may be x.  The counters are left by the last point, as by the single

@@ -1,10 +1,13 @@
 /* SPDX-License-Identifier: ISC */
 /*
- * lanes.h: exp(-z^2) by the tables (exp_mz2_small, exp.cc) across
- * points, four side by side, one point to a lane, for the array calls
- * (arrays.cc): the costliest step of the lower box after the grid series,
- * and the one that vectorises across points (the series runs its four
- * chains side by side within a point already).
+ * lanes.h: w's costly steps across points, four side by side, one point
+ * to a lane, for the array calls (arrays.cc): exp(-z^2) by the tables
+ * (exp_mz2_small, exp.cc), which w_of_z_n takes so for the lower box and
+ * the grids' rows on the real axis, and the grid series (series in
+ * paths.h), which voigt_n takes so along its line of x.  One point's
+ * series already runs its four chains side by side, two to an AVX
+ * register: across points it gains only where neighbours share a cell
+ * (bench/kerb/run measures both ways).
  *
  * Each lane is formed by the same products and sums, in the same order,
  * as the single call forms its point (the constants, the table entries
@@ -12,9 +15,9 @@
  * into a fused multiply-add: every lane has the single call's bits.  What
  * differs is only where the numbers sit: a register holds one quantity of
  * four points, not the two parts or the two factors of one point's, and
- * the table entries of each lane are fetched by its own index.  A change
- * to exp_mz2_small is to be made here too; kerb-arrays holds the two to
- * the bit.
+ * the table entries and coefficients of each lane are fetched by its own
+ * index.  A change to exp_mz2_small or to series is to be made here too;
+ * kerb-arrays holds them to the bit.
  */
 #ifndef KERB_LANES_H
 #define KERB_LANES_H
@@ -25,6 +28,7 @@
 
 #include "internal.h"
 #include "exp_tables.h"
+#include "paths.h"
 
 #pragma GCC visibility push(hidden)
 /* Four doubles pass between these functions, all inline in the arrays'
