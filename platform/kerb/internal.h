@@ -157,6 +157,26 @@ inline int grid_row(const grid &g, double y)
 	return static_cast<int>(nearest(y * g.scale));
 }
 
+/* exp_mz2_small's polynomials (exp.cc): 1/n! from n = 2 for exp; (-1)^n / (2n+1)! for
+ * sin r / r and (-1)^n / (2n)! for cos r, from n = 1. */
+constexpr double exp_c[4] = {0x1p-1, 0x1.5555555555555p-3, 0x1.5555555555555p-5,
+	0x1.1111111111111p-7};
+constexpr double sin_t[4] = {-0x1.5555555555555p-3, 0x1.1111111111111p-7,
+	-0x1.a01a01a01a01ap-13, 0x1.71de3a556c734p-19};
+constexpr double cos_t[4] = {-0x1p-1, 0x1.5555555555555p-5, -0x1.6c16c16c16c17p-10,
+	0x1.a01a01a01a01ap-16};
+
+/* v with the low 27 bits of its significand cleared: a head of 26 bits,
+ * whose product with another such head is exact. */
+inline double head26(double v)
+{
+	uint64_t b;
+	std::memcpy(&b, &v, sizeof b);
+	b &= ~((uint64_t(1) << 27) - 1);
+	std::memcpy(&v, &b, sizeof v);
+	return v;
+}
+
 /* exp.cc: exp(-z^2) and its argument reduction. */
 double exp_split(dd a, int *k);
 void cos_sin_dd(dd v, double *c, double *s);
@@ -164,6 +184,8 @@ unsigned huge_phase(double x, double y, dd *t);
 void cos_sin_2xy(double x, double y, double *c, double *s);
 void exp_mz2(dd x, dd y, double scale, double *re, double *im);
 void exp_mz2_small(dd x, dd y, double *re, double *im);
+/* exp_careful.cc: the same to about 2^-69. */
+dd exp_dd_split(dd a, int *k);
 void exp_mz2_careful(double x, double y, dd *re, dd *im, int *k);
 
 /* taylor.cc, grid_sum.cc, zeros.cc: the series (the fast grid series is

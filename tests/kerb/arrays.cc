@@ -194,8 +194,9 @@ cplx random_point(std::mt19937_64 &gen)
 		return {sgn() * logu(0, 300), sgn() * logu(-300, 300)};
 	case 6:		/* the edge of overflow */
 		return {sgn() * 30 * u(gen), -26 - 2 * u(gen)};
-	case 7:		/* the grids' rows on the real axis */
-		return {sgn() * 40 * u(gen), sgn() * logu(-20, -0.6)};
+	case 7:		/* the grids' rows on the real axis, down to where
+			 * exp(-z^2) leaves the tables' range */
+		return {sgn() * 40 * u(gen), sgn() * logu(gen() % 2 ? -320 : -20, -0.6)};
 	case 8:		/* on an axis */
 		return u(gen) < 0.5 ? cplx(sgn() * 40 * u(gen), sgn() * 0.0)
 				    : cplx(sgn() * 0.0, 30 * u(gen) - 10);

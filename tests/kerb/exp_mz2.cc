@@ -2,8 +2,8 @@
 /*
  * exp(-z^2) inside libkerb, against mkexpdata's 40-digit values: the fast
  * version (exp_mz2_small) part by part, the careful one (exp_mz2_careful)
- * against |exp(-z^2)|.  Built with exp.cc itself, whose functions the
- * library does not export.
+ * against |exp(-z^2)|.  Built with exp.cc and exp_careful.cc themselves,
+ * whose functions the library does not export.
  *
  * Environment (set by meson): KERB_EXP_TABLE names the table.
  */
