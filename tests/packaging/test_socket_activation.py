@@ -18,13 +18,19 @@ BUILD = build_dir('host')
 SANDBOX = os.path.join(ROOT, 'tests', 'packaging', 'sandbox.py')
 
 
-@pytest.fixture(scope='module')
-def seen():
+def sandboxed(mode):
+    """What sandbox.py saw in MODE, run in private mount and network
+    namespaces."""
     p = subprocess.run(['unshare', '--mount', '--net', '--propagation', 'private',
-                        '/usr/bin/python3', SANDBOX, 'socket', BUILD],
+                        '/usr/bin/python3', SANDBOX, mode, BUILD],
                        capture_output=True, text=True, timeout=300)
     assert p.returncode == 0, p.stderr
     return json.loads(p.stdout)
+
+
+@pytest.fixture(scope='module')
+def seen():
+    return sandboxed('socket')
 
 
 def test_socket_start_maps_the_port_and_stop_removes_it(seen):
@@ -69,11 +75,7 @@ def test_helper_refuses_wrong_arguments(args, stderr):
 
 @pytest.fixture(scope='module')
 def portmap():
-    p = subprocess.run(['unshare', '--mount', '--net', '--propagation', 'private',
-                        '/usr/bin/python3', SANDBOX, 'portmap', BUILD],
-                       capture_output=True, text=True, timeout=300)
-    assert p.returncode == 0, p.stderr
-    return json.loads(p.stdout)
+    return sandboxed('portmap')
 
 
 def test_helper_takes_digits_only(portmap):
