@@ -141,6 +141,26 @@ struct queue {
 	}
 }
 
+/* The lower box's reflection with exp(-z^2) given (lower_box_t's steps
+ * after its exponential). */
+template <bool wide>
+[[gnu::always_inline]] inline void lower_with(double x, double y, double er, double ei,
+	double *re, double *im)
+{
+	double ax = std::fabs(x), ay = -y, ur, ui;
+	faddeeva_nofterms = series<false, wide>(box_grid, {ax, 0}, {ay, 0}, &ur, &ui);
+	faddeeva_algorithm = ALG_GRID + ALG_REFLECT;
+	ui *= -std::copysign(1.0, x);
+	double f = grid_row(box_grid, ay) == 0 ? 1 : 2;
+	er *= f;
+	ei *= f;
+	*re = er - ur;
+	*im = ei - ui;
+	if ((int)cancels(er, ur, *re, reflection_keeps) |
+	    (int)cancels(ei, ui, *im, reflection_keeps))
+		reflect_careful(x, y, re, im);
+}
+
 template <bool wide>
 [[gnu::always_inline]] inline void w_lanes(size_t n, const double _Complex *z,
 	double _Complex *w)

@@ -208,33 +208,6 @@ template <bool wide>
 }
 
 /*
- * The lower box's reflection, given exp(-z^2) = er + i ei: the steps of
- * lower_box_t after its exponential and the test for a zero's disc, which
- * the array calls take too with the exponential from their lanes.
- */
-template <bool wide>
-[[gnu::always_inline]] inline void lower_with(double x, double y, double er, double ei,
-	double *re, double *im)
-{
-	double ax = std::fabs(x), ay = -y, ur, ui;
-	faddeeva_nofterms = series<false, wide>(box_grid, {ax, 0}, {ay, 0}, &ur, &ui);
-	faddeeva_algorithm = ALG_GRID + ALG_REFLECT;
-	/* w(-z) = conj w(|x| - iy) for x >= 0, w(|x| - iy) for x < 0:
-	 * the sign of Im by a product with +-1, not a branch that
-	 * mispredicts on scattered x. */
-	ui *= -std::copysign(1.0, x);
-	double f = grid_row(box_grid, ay) == 0 ? 1 : 2;
-	er *= f;
-	ei *= f;
-	*re = er - ur;
-	*im = ei - ui;
-	/* Both parts tested, one branch, seldom taken. */
-	if ((int)cancels(er, ur, *re, reflection_keeps) |
-	    (int)cancels(ei, ui, *im, reflection_keeps))
-		reflect_careful(x, y, re, im);
-}
-
-/*
  * The lower box |x|, -y < 8.125, where users evaluate w most below the
  * axis: w(z) = 2 exp(-z^2) - w(-z) with w(-z) from the box grid at
  * (|x|, -y).  The exponential is started first, before the test for a
@@ -253,7 +226,7 @@ template <bool wide>
 			*im = -*im;
 		return;
 	}
-	double er, ei;
+	double er, ei, ur, ui;
 	exp_mz2_small({x, 0}, {y, 0}, &er, &ei);
 	int zero = near_zero(ax, y);
 	if (zero >= 0) {
@@ -262,7 +235,21 @@ template <bool wide>
 			*im = -*im;
 		return;
 	}
-	lower_with<wide>(x, y, er, ei, re, im);
+	faddeeva_nofterms = series<false, wide>(box_grid, {ax, 0}, {ay, 0}, &ur, &ui);
+	faddeeva_algorithm = ALG_GRID + ALG_REFLECT;
+	/* w(-z) = conj w(|x| - iy) for x >= 0, w(|x| - iy) for x < 0:
+	 * the sign of Im by a product with +-1, not a branch that
+	 * mispredicts on scattered x. */
+	ui *= -std::copysign(1.0, x);
+	double f = grid_row(box_grid, ay) == 0 ? 1 : 2;
+	er *= f;
+	ei *= f;
+	*re = er - ur;
+	*im = ei - ui;
+	/* Both parts tested, one branch, seldom taken. */
+	if ((int)cancels(er, ur, *re, reflection_keeps) |
+	    (int)cancels(ei, ui, *im, reflection_keeps))
+		reflect_careful(x, y, re, im);
 }
 
 /* w(z) for finite z below the lower box, or beyond it (w_of_z.cc). */
