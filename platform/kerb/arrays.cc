@@ -141,8 +141,13 @@ struct queue {
 	}
 }
 
-/* The lower box's reflection with exp(-z^2) given (lower_box_t's steps
- * after its exponential). */
+/*
+ * The lower box's reflection with exp(-z^2) given: lower_box_t's steps
+ * after its exponential, the same operations in the same order (kerb-arrays
+ * holds the two to the same bits).  A copy rather than one function both
+ * call: with the single call going through it, the lower box measured 2 %
+ * slower in bench/kerb (45.7 ns against 44.8), however it was passed.
+ */
 template <bool wide>
 [[gnu::always_inline]] inline void lower_with(double x, double y, double er, double ei,
 	double *re, double *im)
