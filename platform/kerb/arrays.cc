@@ -65,47 +65,38 @@ template <bool wide>
 
 /*
  * Across points, in blocks.  Each point of a block whose single call
- * takes exp(-z^2) by the tables (exp_mz2_small), in the lower box's
- * reflection or on the grids' rows along the real axis, is queued; every
- * other point is evaluated at once by the single call's path (its input
- * is read first, so that w may be z).  The queued exponentials are then
- * computed four to a group (lanes.h), a group short of four filled with
- * copies of its first argument, whose results are dropped, and each
- * queued point finishes by the single call's path with its exponential:
- * the grid series, already at the machine's rate in its four chains, runs
- * as in the single call.  The counters are stored as the single calls
- * store them, and the last point's are put back at the end.
+ * sums the grid series (above the axis, or for w(-z) in the lower box's
+ * reflection) is queued: its series goes into its grid's batch, and its
+ * exp(-z^2), where the single call takes that by the tables (on the
+ * grids' rows along the real axis, and in the reflection), into the
+ * block's exponentials.  Every other point is evaluated at once by the
+ * single call's path (its input is read first, so that w may be z).  The
+ * exponentials are then computed four to a group (lanes.h), a group short
+ * of four filled with copies of its first argument, whose results are
+ * dropped, the two batches' series four to a group, and each queued
+ * point finishes, in the order of the array, by the single call's steps
+ * after its series.  The counters are stored as the single calls store
+ * them, and the last point's are put back at the end.
  */
-constexpr size_t block = 128;
+constexpr size_t block = batch_max;
 
-/* How a queued point goes: the grid series above the axis with exp(-z^2)
- * added, or the lower box's reflection. */
-enum class way : unsigned char { grid_exp, lower };
+
+/* How a queued point goes: the grid series above the axis, with
+ * exp(-z^2) added or not, or the lower box's reflection. */
+enum class way : int { grid, grid_exp, lower };
 
 struct queue {
 	size_t n;
 	size_t at[block];		/* the point's place in the array */
 	way how[block];
-	const grid *g[block];
-	double x[block], y[block];	/* the point as given */
+	bool wing[block];		/* which grid's batch */
+	uint16_t slot[block];		/* its place there */
+	uint16_t e[block];		/* its exponential's place */
+	size_t ne;
 	double ex[block + nlanes], exl[block + nlanes], ey[block + nlanes], eyl[block + nlanes];
 	double er[block + nlanes], ei[block + nlanes];
+	grid_batch box, wings;
 };
-
-/* Queues point i, x + iy, and the argument of its exponential. */
-[[gnu::always_inline]] inline void enqueue(queue *q, size_t i, way how, double x, double y,
-	dd ex, dd ey)
-{
-	size_t k = q->n++;
-	q->at[k] = i;
-	q->how[k] = how;
-	q->x[k] = x;
-	q->y[k] = y;
-	q->ex[k] = ex.hi;
-	q->exl[k] = ex.lo;
-	q->ey[k] = ey.hi;
-	q->eyl[k] = ey.lo;
-}
 
 /* Whether the single call's upper_t takes the grid series for x, y >= 0
  * (*g the grid), and whether it adds exp(-z^2) by the tables on the real
@@ -122,41 +113,43 @@ struct queue {
 	return true;
 }
 
-/* The queued exponentials, four at a time. */
-[[gnu::always_inline]] inline void run_exp(double *ex, double *exl, double *ey, double *eyl,
-	size_t n, double *er, double *ei)
+/* The queued exponentials, four at a time; the arguments' tails only
+ * if `tails' (else zero). */
+template <bool tails>
+[[gnu::always_inline]] inline void run_exp(queue *q)
 {
+	size_t n = q->ne;
 	for (size_t k = n; k % nlanes != 0; k++) {
-		ex[k] = ex[0];
-		exl[k] = exl[0];
-		ey[k] = ey[0];
-		eyl[k] = eyl[0];
+		q->ex[k] = q->ex[0];
+		q->ey[k] = q->ey[0];
+		if (tails) {
+			q->exl[k] = q->exl[0];
+			q->eyl[k] = q->eyl[0];
+		}
 	}
 	for (size_t k = 0; k < n; k += nlanes) {
 		lanes re, im;
-		exp_mz2_lanes(load_lanes(ex + k), load_lanes(exl + k), load_lanes(ey + k),
-			load_lanes(eyl + k), &re, &im);
-		store_lanes(er + k, re);
-		store_lanes(ei + k, im);
+		exp_mz2_lanes(load_lanes(q->ex + k), tails ? load_lanes(q->exl + k) : splat(0),
+			load_lanes(q->ey + k), tails ? load_lanes(q->eyl + k) : splat(0), &re, &im);
+		store_lanes(q->er + k, re);
+		store_lanes(q->ei + k, im);
 	}
 }
 
 /*
- * The lower box's reflection with exp(-z^2) given: lower_box_t's steps
- * after its exponential, the same operations in the same order (kerb-arrays
- * holds the two to the same bits).  A copy rather than one function both
- * call: with the single call going through it, the lower box measured 2 %
- * slower in bench/kerb (45.7 ns against 44.8), however it was passed.
+ * The lower box's reflection with exp(-z^2) and w(-z)'s series given:
+ * lower_box_t's steps after them, the same operations in the same order
+ * (kerb-arrays holds the two to the same bits).  A copy rather than one
+ * function both call: with the single call going through it, the lower
+ * box measured 2 % slower in bench/kerb (45.7 ns against 44.8), however
+ * it was passed.
  */
-template <bool wide>
 [[gnu::always_inline]] inline void lower_with(double x, double y, double er, double ei,
-	double *re, double *im)
+	double ur, double ui, double *re, double *im)
 {
-	double ax = std::fabs(x), ay = -y, ur, ui;
-	faddeeva_nofterms = series<false, wide>(box_grid, {ax, 0}, {ay, 0}, &ur, &ui);
-	faddeeva_algorithm = ALG_GRID + ALG_REFLECT;
+	double ay = -y;
 	ui *= -std::copysign(1.0, x);
-	double f = grid_row(box_grid, ay) == 0 ? 1 : 2;
+	double f = 1 + (grid_row(box_grid, ay) != 0);
 	er *= f;
 	ei *= f;
 	*re = er - ur;
@@ -164,6 +157,35 @@ template <bool wide>
 	if ((int)cancels(er, ur, *re, reflection_keeps) |
 	    (int)cancels(ei, ui, *im, reflection_keeps))
 		reflect_careful(x, y, re, im);
+}
+
+/* The batches' series out of line, each with its own registers, in the
+ * loop's width: in the loop they would crowd out its counters. */
+template <bool tails>
+[[gnu::noinline]] void batch_base(const grid &g, grid_batch *b)
+{
+	series_batch<tails>(g, b);
+}
+
+template <bool tails>
+[[gnu::noinline, gnu::target("avx2")]] void batch_avx2(const grid &g, grid_batch *b)
+{
+	series_batch<tails>(g, b);
+}
+
+template <bool wide, bool tails>
+[[gnu::always_inline]] inline void run_batch(const grid &g, grid_batch *b)
+{
+	if (b->n == 0)
+		return;
+	series_batch<tails>(g, b);
+}
+
+/* The single call's path for the points that are not queued, out of
+ * line: inline, its registers would crowd out the loop's counters. */
+[[gnu::noinline]] void w_single(double x, double y, double *re, double *im)
+{
+	w_point_t<false>(x, y, re, im);
 }
 
 template <bool wide>
@@ -175,46 +197,91 @@ template <bool wide>
 	int last_algorithm = -1, last_nofterms = 0;
 	for (size_t at = 0; at < n; at += block) {
 		size_t m = n - at < block ? n - at : block;
-		q.n = 0;
+		/* The counts in locals, not in q: each point would otherwise
+		 * wait for the last one's store. */
+		size_t nq = 0, ne = 0, nbox = 0, nwing = 0;
 		for (size_t i = at; i < at + m; i++) {
 			double x = __real__ z[i], y = __imag__ z[i], ax = std::fabs(x), r;
 			const grid *g;
 			bool add;
+			way how;
+			double sy, ex = ax;
 			if (!(std::isfinite(x) && std::isfinite(y))) {
-				/* below */
+				goto single;
 			} else if (y >= 0) {
-				/* The grids' rows on the real axis end at 0.125
-				 * and 0.25, and from y = 2^-40 up exp(-z^2) is
-				 * added to them only where x^2 - y^2 < 77.7. */
-				if (y <= 0.25 && (ax < 8.9 || y < 0x1p-40)
-				    && grid_path({ax, 0}, {y, 0}, &g, &add) && add) {
-					q.g[q.n] = g;
-					enqueue(&q, i, way::grid_exp, x, y, {ax, 0}, {y, 0});
-					continue;
-				}
+				if (!grid_path({ax, 0}, {y, 0}, &g, &add))
+					goto single;
+				how = add ? way::grid_exp : way::grid;
+				sy = y;
 			} else if (region_of(ax, -y) == region::box && !about_origin(ax, -y, &r)
 				   && near_zero(ax, y) < 0) {
-				enqueue(&q, i, way::lower, x, y, {x, 0}, {y, 0});
+				g = &box_grid;
+				add = true;
+				how = way::lower;
+				sy = -y;
+				ex = x;
+			} else {
+				goto single;
+			}
+			{
+				/* Queued: its exponential, its series and itself. */
+				q.e[nq] = static_cast<uint16_t>(ne);
+				q.ex[ne] = ex;
+				q.ey[ne] = y;
+				ne += add;
+				bool wing = g == &wing_grid;
+				grid_batch &b = wing ? q.wings : q.box;
+				size_t s = wing ? nwing++ : nbox++;
+				b.xh[s] = ax;
+				b.yh[s] = sy;
+				q.at[nq] = i;
+				q.how[nq] = how;
+				q.wing[nq] = wing;
+				q.slot[nq] = static_cast<uint16_t>(s);
+				nq++;
 				continue;
 			}
-			w_point_t<wide>(x, y, &out[2 * i], &out[2 * i + 1]);
+		single:
+			w_single(x, y, &out[2 * i], &out[2 * i + 1]);
 			if (i == n - 1) {
 				last_algorithm = faddeeva_algorithm;
 				last_nofterms = faddeeva_nofterms;
 			}
 		}
-		run_exp(q.ex, q.exl, q.ey, q.eyl, q.n, q.er, q.ei);
+		q.n = nq;
+		q.ne = ne;
+		q.box.n = nbox;
+		q.wings.n = nwing;
+		run_exp<false>(&q);
+		run_batch<wide, false>(box_grid, &q.box);
+		run_batch<wide, false>(wing_grid, &q.wings);
 		for (size_t k = 0; k < q.n; k++) {
-			double x = q.x[k], y = q.y[k];
+			/* Its input is still there: only its own output replaces
+			 * it. */
+			double x = __real__ z[q.at[k]], y = __imag__ z[q.at[k]];
 			double *re = &out[2 * q.at[k]], *im = re + 1;
-			if (q.how[k] == way::grid_exp) {
-				faddeeva_nofterms = series<true, wide>(*q.g[k], {std::fabs(x), 0}, {y, 0},
-					re, im, q.er[k], q.ei[k]);
-				faddeeva_algorithm = ALG_GRID;
-				*im = flip_by(*im, x);
-			} else {
-				lower_with<wide>(x, y, q.er[k], q.ei[k], re, im);
+			const grid_batch &b = q.wing[k] ? q.wings : q.box;
+			size_t s = q.slot[k], p = b.at[s];
+			if (b.ng[s] == 0) {
+				/* A cell beyond the batch's reach: the single call. */
+				w_point_t<wide>(x, y, re, im);
+				continue;
 			}
+			double p0r = b.p0r[p], p0i = b.p0i[p];
+			faddeeva_nofterms = 4 * b.ng[s];
+			if (q.how[k] == way::lower) {
+				faddeeva_algorithm = ALG_GRID + ALG_REFLECT;
+				lower_with(x, y, q.er[q.e[k]], q.ei[q.e[k]], p0r + b.sr[p], p0i + b.si[p],
+					re, im);
+				continue;
+			}
+			if (q.how[k] == way::grid_exp) {
+				p0r += q.er[q.e[k]];
+				p0i += q.ei[q.e[k]];
+			}
+			faddeeva_algorithm = ALG_GRID;
+			*re = p0r + b.sr[p];
+			*im = flip_by(p0i + b.si[p], x);
 		}
 	}
 	if (last_algorithm >= 0) {
@@ -223,79 +290,87 @@ template <bool wide>
 	}
 }
 
-/* The counters as the single call on a lane's point leaves them. */
-struct last_lane {
-	bool set;
-	int nofterms;
-};
-
 /*
- * voigt_n's common case across points: along the line of x neighbours
- * share a cell of the grids, and the grid series runs four points to a
- * group (lanes.h), the exponential on the real axis's row too; every
- * other x goes through profile_t, after the block's groups.
+ * voigt_n's common case across points: each x whose single call sums a
+ * grid series goes into its grid's batch, and its exponential on the real
+ * axis's row into the block's; every other x goes through profile_t at
+ * once.  Neighbours along the line of x share a cell, and their series
+ * read each coefficient once for four lanes.
  */
 template <bool wide>
 [[gnu::always_inline]] inline void voigt_lanes(size_t n, const double *x, double gamma,
 	const width &sw, double reach, double *v)
 {
-	double xs[block];
-	const grid *gs[block];
-	dd zxs[block];
-	bool adds[block];
-	size_t on[block + nlanes], other[block];
-	last_lane last = {false, 0};
+	queue q;
+	bool last_set = false;
+	int last_nofterms = 0;
 	dd zy = times_r(gamma, sw.rh, sw.rl);
 	for (size_t at = 0; at < n; at += block) {
-		size_t m = n - at < block ? n - at : block, non = 0, nother = 0;
-		for (size_t i = 0; i < m; i++) {
-			double ax = std::fabs(xs[i] = x[at + i]);
+		size_t m = n - at < block ? n - at : block;
+		size_t nq = 0, ne = 0, nbox = 0, nwing = 0;
+		for (size_t i = at; i < at + m; i++) {
+			double xi = x[i], ax = std::fabs(xi);
 			if (common_x(ax, reach)) {
-				dd zx = zxs[i] = times_r(ax, sw.rh, sw.rl);
-				if (!(zx.hi > 26 && zy.hi < 0x1p-950)
-				    && grid_path(zx, zy, &gs[i], &adds[i])) {
-					on[non++] = i;
+				dd zx = times_r(ax, sw.rh, sw.rl);
+				const grid *g;
+				bool add;
+				if (!(zx.hi > 26 && zy.hi < 0x1p-950) && grid_path(zx, zy, &g, &add)) {
+					q.e[nq] = static_cast<uint16_t>(ne);
+					q.ex[ne] = zx.hi;
+					q.exl[ne] = zx.lo;
+					q.ey[ne] = zy.hi;
+					q.eyl[ne] = zy.lo;
+					ne += add;
+					bool wing = g == &wing_grid;
+					grid_batch &b = wing ? q.wings : q.box;
+					size_t s = wing ? nwing++ : nbox++;
+					b.xh[s] = zx.hi;
+					b.xl[s] = zx.lo;
+					b.yh[s] = zy.hi;
+					b.yl[s] = zy.lo;
+					q.at[nq] = i;
+					q.how[nq] = add ? way::grid_exp : way::grid;
+					q.wing[nq] = wing;
+					q.slot[nq] = static_cast<uint16_t>(s);
+					nq++;
 					continue;
 				}
+				v[i] = profile_t<wide>(ax, gamma, sw);
+			} else {
+				v[i] = voigt_point(xi, sw.sigma, gamma);
 			}
-			other[nother++] = i;
+			if (i == n - 1)
+				last_set = false;
 		}
-		for (size_t k = non; k % nlanes != 0; k++)
-			on[k] = on[0];
-		for (size_t k = 0; k < non; k += nlanes) {
-			lane_cells c;
-			lanes ex, exl, ey = splat(zy.hi), eyl = splat(zy.lo), er = splat(0), ei = er;
-			lane_mask add;
-			bool any = false;
-			for (int l = 0; l < nlanes; l++) {
-				size_t i = on[k + l];
-				locate_lane(&c, l, *gs[i], zxs[i], zy);
-				ex[l] = zxs[i].hi;
-				exl[l] = zxs[i].lo;
-				add[l] = adds[i] ? -1 : 0;
-				any |= adds[i];
+		q.n = nq;
+		q.ne = ne;
+		q.box.n = nbox;
+		q.wings.n = nwing;
+		run_exp<true>(&q);
+		run_batch<wide, true>(box_grid, &q.box);
+		run_batch<wide, true>(wing_grid, &q.wings);
+		for (size_t k = 0; k < q.n; k++) {
+			const grid_batch &b = q.wing[k] ? q.wings : q.box;
+			size_t s = q.slot[k], i = q.at[k], p = b.at[s];
+			if (b.ng[s] == 0) {
+				/* A cell beyond the batch's reach: the single call. */
+				v[i] = profile_t<wide>(std::fabs(x[i]), gamma, sw);
+				continue;
 			}
-			if (any)
-				exp_mz2_lanes(ex, exl, ey, eyl, &er, &ei);
-			lanes re, im;
-			series_lanes(c, add, er, ei, &re, &im);
-			lanes p = sw.f.hi * re + sw.f.lo * re;
-			for (size_t l = 0; l < nlanes && k + l < non; l++) {
-				v[at + on[k + l]] = p[l];
-				if (at + on[k + l] == n - 1)
-					last = {true, 4 * c.ng[l]};
+			double re = b.p0r[p];
+			if (q.how[k] == way::grid_exp)
+				re += q.er[q.e[k]];
+			re += b.sr[p];
+			v[i] = sw.f.hi * re + sw.f.lo * re;
+			if (i == n - 1) {
+				last_set = true;
+				last_nofterms = 4 * b.ng[s];
 			}
-		}
-		for (size_t k = 0; k < nother; k++) {
-			size_t i = other[k];
-			double ax = std::fabs(xs[i]);
-			v[at + i] = common_x(ax, reach) ? profile_t<wide>(ax, gamma, sw)
-				: voigt_point(xs[i], sw.sigma, gamma);
 		}
 	}
-	if (last.set) {
+	if (last_set) {
 		faddeeva_algorithm = ALG_GRID;
-		faddeeva_nofterms = last.nofterms;
+		faddeeva_nofterms = last_nofterms;
 	}
 }
 #endif

@@ -174,83 +174,196 @@ typedef int64_t lane_mask __attribute__((vector_size(8 * nlanes)));
 		}
 }
 
-/* a where m is set (all ones), b elsewhere. */
-[[gnu::always_inline]] inline lanes select(lane_mask m, lanes a, lanes b)
-{
-	return m ? a : b;
-}
-
 /*
- * Four points' grid series (series in paths.h), for the profile's line of
- * x, where neighbours share a cell: each lane's cell, offset and
- * coefficients are its own, found as the single call finds them.  A lane
- * with fewer groups of coefficients than another starts later: until its
- * first step it holds its highest group, as the single call starts, and
- * from then on takes the same steps.  Where `add' is set in a lane, e is
- * added to w(z0) before the small terms, as the single call adds
- * exp(-z^2) on the real axis's row.
+ * The grid series (series in paths.h) over a batch of points of one grid,
+ * four to a group, one point to a lane.  Each point is located as the
+ * single call locates it (locate in paths.h, four at a time); the points
+ * are then laid out anew in runs by their cells' number of groups of
+ * coefficients, each run starting on a group of four lanes, so that the
+ * lanes of a group take the same steps, the loop's count is the same over
+ * a run, and the lanes' offsets are read and their results written four
+ * at a time.  Each lane's coefficients are fetched by its own cell (a
+ * 4 x 4 transpose of each half of a group of coefficients); where the
+ * four points share a cell, as neighbours along the profile's line of x
+ * mostly do, each coefficient is read once into all four lanes.  What
+ * the series leaves of each point is w(z0), p0, and the small terms' sum
+ * s apart: the caller adds exp(-z^2) to p0 first where the single call
+ * does, then s.
  */
-struct lane_cells {
-	const double *coef[nlanes];
-	int ng[nlanes];
-	double tr[nlanes], ti[nlanes];
+constexpr size_t batch_max = 128;
+/* The series taken here, in groups of four terms: mkgrid makes three to
+ * five; a point whose cell holds fewer or more is left to the caller.
+ * Each number's run has room for every point and its last group filled
+ * out. */
+constexpr unsigned batch_least = 3, batch_runs = 3;
+constexpr size_t run_room = batch_max + nlanes, batch_room = batch_runs * run_room;
+
+struct grid_batch {
+	size_t n;
+	/* The series' argument x + iy of each point, in the order given,
+	 * each part as double-double (the tails only if asked for). */
+	double xh[run_room], xl[run_room], yh[run_room], yl[run_room];
+	/* Each point's place in the runs, and its number of groups (0: not
+	 * summed here). */
+	uint16_t at[run_room];
+	uint16_t ng[run_room];
+	/* In the runs: the offset from the centre, the coefficients, and
+	 * what the series leaves, w(z0) and the small terms' sum. */
+	double tr[batch_room], ti[batch_room];
+	const double *coef[batch_room];
+	double p0r[batch_room], p0i[batch_room], sr[batch_room], si[batch_room];
 };
 
-/* The cell of grid g for one lane, the offset with the tails added. */
-[[gnu::always_inline]] inline void locate_lane(lane_cells *c, int l, const grid &g, dd x, dd y)
+/* The coefficients of four lanes' cells, at offset `at' doubles, half h
+ * of a group (chains 0 and 1, or 2 and 3): c[0], c[1] the real and
+ * imaginary parts of the first chain's coefficient, c[2], c[3] the
+ * second's. */
+[[gnu::always_inline]] inline void half_group(const double *const cp[nlanes], bool shared,
+	size_t at, lanes c[4])
 {
-	cell_at at = locate(g, x.hi, y.hi);
-	c->coef[l] = at.coef;
-	c->ng[l] = at.ng;
-	c->tr[l] = at.tr + x.lo;
-	c->ti[l] = at.ti + y.lo;
-}
-
-/* One step of a chain: p v + c where the lane has started, c where it
- * has not (times in paths.h, lane by lane). */
-[[gnu::always_inline]] inline void chain_step(lanes *pr, lanes *pi, lanes vr, lanes vi, lanes nvi,
-	lanes cr, lanes ci, lane_mask going)
-{
-	lanes nr = (*pr * vr + *pi * nvi) + cr;
-	lanes ni = (*pi * vr + *pr * vi) + ci;
-	*pr = select(going, nr, cr);
-	*pi = select(going, ni, ci);
-}
-
-[[gnu::always_inline]] inline void series_lanes(const lane_cells &c, lane_mask add, lanes e_re,
-	lanes e_im, lanes *re, lanes *im)
-{
-	lanes tr = load_lanes(c.tr), ti = load_lanes(c.ti);
-	lanes t2r = tr * tr - ti * ti, t2i = 2 * tr * ti;
-	lanes vr = t2r * t2r - t2i * t2i, vi = 2 * t2r * t2i, nvi = -vi;
-	lanes t3r = t2r * tr - t2i * ti, t3i = t2r * ti + t2i * tr;
-	int most = c.ng[0];
-	for (int l = 1; l < nlanes; l++)
-		most = c.ng[l] > most ? c.ng[l] : most;
-	/* Lane l takes its first step at most - ng[l]. */
-	const lane_mask late = {most - c.ng[0], most - c.ng[1], most - c.ng[2], most - c.ng[3]};
-	const double *p[nlanes] = {c.coef[0], c.coef[1], c.coef[2], c.coef[3]};
-	lanes k[8];
-	gather_group(p, k);
-	lanes p0r = k[0], p0i = k[1], p1r = k[2], p1i = k[3];
-	lanes p2r = k[4], p2i = k[5], p3r = k[6], p3i = k[7];
-	for (int s = 1; s < most; s++) {
-		lane_mask going = late < s;
-		for (int l = 0; l < nlanes; l++)
-			p[l] = c.coef[l] + 8 * (s > late[l] ? s - late[l] : 0);
-		gather_group(p, k);
-		chain_step(&p0r, &p0i, vr, vi, nvi, k[0], k[1], going);
-		chain_step(&p1r, &p1i, vr, vi, nvi, k[2], k[3], going);
-		chain_step(&p2r, &p2i, vr, vi, nvi, k[4], k[5], going);
-		chain_step(&p3r, &p3i, vr, vi, nvi, k[6], k[7], going);
+	if (shared) {
+		const double *p = cp[0] + at;
+		for (int j = 0; j < 4; j++)
+			c[j] = splat(p[j]);
+		return;
 	}
-	/* t p1 + t^2 p2 + t^3 p3, then w(z0) and exp(-z^2) where asked. */
-	lanes sr = ((p1r * tr + p1i * -ti) + (p2r * t2r + p2i * -t2i)) + (p3r * t3r + p3i * -t3i);
-	lanes si = ((p1i * tr + p1r * ti) + (p2i * t2r + p2r * t2i)) + (p3i * t3r + p3r * t3i);
-	p0r = select(add, p0r + e_re, p0r);
-	p0i = select(add, p0i + e_im, p0i);
-	*re = p0r + sr;
-	*im = p0i + si;
+	lanes a0 = load_lanes(cp[0] + at), a1 = load_lanes(cp[1] + at);
+	lanes a2 = load_lanes(cp[2] + at), a3 = load_lanes(cp[3] + at);
+	lanes t0 = __builtin_shufflevector(a0, a1, 0, 4, 2, 6);
+	lanes t1 = __builtin_shufflevector(a0, a1, 1, 5, 3, 7);
+	lanes t2 = __builtin_shufflevector(a2, a3, 0, 4, 2, 6);
+	lanes t3 = __builtin_shufflevector(a2, a3, 1, 5, 3, 7);
+	c[0] = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
+	c[1] = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
+	c[2] = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
+	c[3] = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
+}
+
+/* Two of the four chains in t^4 (half h) over ng groups: times in
+ * paths.h, lane by lane: p v + c, Re (pr vr + pi (-vi)) + cr and Im
+ * (pi vr + pr vi) + ci. */
+template <unsigned ng>
+[[gnu::always_inline]] inline void two_chains(const double *const cp[nlanes], bool shared,
+	int h, lanes vr, lanes vi, lanes q[4])
+{
+	lanes nvi = -vi, c[4];
+	half_group(cp, shared, 4 * h, c);
+	lanes ar = c[0], ai = c[1], br = c[2], bi = c[3];
+	for (unsigned s = 1; s < ng; s++) {
+		half_group(cp, shared, 8 * s + 4 * h, c);
+		lanes nr = (ar * vr + ai * nvi) + c[0];
+		lanes ni = (ai * vr + ar * vi) + c[1];
+		ar = nr;
+		ai = ni;
+		nr = (br * vr + bi * nvi) + c[2];
+		ni = (bi * vr + br * vi) + c[3];
+		br = nr;
+		bi = ni;
+	}
+	q[0] = ar;
+	q[1] = ai;
+	q[2] = br;
+	q[3] = bi;
+}
+
+/* The series of the run [from, to) of points of ng groups. */
+template <unsigned ng>
+[[gnu::always_inline]] inline void series_run(grid_batch *b, size_t from, size_t to)
+{
+	for (size_t k = from; k < to; k += nlanes) {
+		const double *cp[nlanes] = {b->coef[k], b->coef[k + 1], b->coef[k + 2], b->coef[k + 3]};
+		bool shared = (cp[0] == cp[1]) & (cp[0] == cp[2]) & (cp[0] == cp[3]);
+		lanes tr = load_lanes(b->tr + k), ti = load_lanes(b->ti + k);
+		lanes t2r = tr * tr - ti * ti, t2i = 2 * tr * ti;
+		lanes vr = t2r * t2r - t2i * t2i, vi = 2 * t2r * t2i;
+		lanes q01[4], q23[4];
+		two_chains<ng>(cp, shared, 0, vr, vi, q01);
+		two_chains<ng>(cp, shared, 1, vr, vi, q23);
+		/* s = t p1 + t^2 p2 + t^3 p3, as the single call sums it. */
+		lanes t3r = t2r * tr - t2i * ti, t3i = t2r * ti + t2i * tr;
+		lanes p1r = q01[2], p1i = q01[3], p2r = q23[0], p2i = q23[1];
+		lanes p3r = q23[2], p3i = q23[3];
+		store_lanes(b->p0r + k, q01[0]);
+		store_lanes(b->p0i + k, q01[1]);
+		store_lanes(b->sr + k, ((p1r * tr + p1i * -ti) + (p2r * t2r + p2i * -t2i))
+			+ (p3r * t3r + p3i * -t3i));
+		store_lanes(b->si + k, ((p1i * tr + p1r * ti) + (p2i * t2r + p2r * t2i))
+			+ (p3i * t3r + p3r * t3i));
+	}
+}
+
+/* The series of every point of the batch, in grid g; the arguments'
+ * tails are added if `tails' (else they are not read: zero). */
+template <bool tails>
+[[gnu::always_inline]] inline void series_batch(const grid &g, grid_batch *b)
+{
+	size_t n = b->n;
+	/* The last group of four is filled out with copies of the first
+	 * point, whose results are not read. */
+	for (size_t k = n; k % nlanes != 0; k++) {
+		b->xh[k] = b->xh[0];
+		b->yh[k] = b->yh[0];
+		if (tails) {
+			b->xl[k] = b->xl[0];
+			b->yl[k] = b->yl[0];
+		}
+	}
+	/* locate, four at a time: x - x0 and y in steps, the nearest
+	 * centre's whole numbers of steps, the cell's index (exact in a
+	 * double) and the offset with the tails added. */
+	const lanes shift = splat(round_shift);
+	typedef uint64_t lane_bits __attribute__((vector_size(8 * nlanes)));
+	double tr[run_room], ti[run_room];
+	uint32_t cell[run_room];
+	for (size_t k = 0; k < n; k += nlanes) {
+		lanes xs = (load_lanes(b->xh + k) - g.x0) * g.scale, ys = load_lanes(b->yh + k) * g.scale;
+		lanes xr = (xs + shift) - shift, yr = (ys + shift) - shift;
+		lane_bits cb = (lane_bits)((g.nx * yr + xr) + shift);
+		lanes xl = tails ? load_lanes(b->xl + k) : splat(0);
+		lanes yl = tails ? load_lanes(b->yl + k) : splat(0);
+		store_lanes(tr + k, (xs - xr) * g.step + xl);
+		store_lanes(ti + k, (ys - yr) * g.step + yl);
+		for (int l = 0; l < nlanes; l++)
+			cell[k + l] = static_cast<uint32_t>(cb[l]);
+	}
+	/* Each point into the run of its number of groups.  The runs' ends
+	 * are counted in one register, sixteen bits each (a count in memory
+	 * would make each point wait on the last one's store, and a choice
+	 * among three counters becomes branches that mispredict on
+	 * scattered points); the fourth field is a slot that no run reaches,
+	 * for a point not summed here. */
+	static_assert(batch_runs == 3 && batch_room < 0x10000, "three runs in a word");
+	const uint16_t *start = g.start;
+	const double *coef = g.coef;
+	uint64_t ends = uint64_t(run_room) << 16 | uint64_t(2 * run_room) << 32
+		| uint64_t(batch_room - 1) << 48;
+	for (size_t k = 0; k < n; k++) {
+		unsigned c = cell[k], s0 = start[c], ng = start[c + 1] - s0, r = ng - batch_least;
+		r = r < batch_runs ? r : batch_runs;
+		unsigned shift = 16 * r;
+		unsigned p = static_cast<unsigned>(ends >> shift) & 0xffff;
+		ends += uint64_t(r < batch_runs) << shift;
+		b->ng[k] = static_cast<uint16_t>(r < batch_runs ? ng : 0);
+		b->at[k] = static_cast<uint16_t>(p);
+		b->coef[p] = coef + 8 * s0;
+		b->tr[p] = tr[k];
+		b->ti[p] = ti[k];
+	}
+	/* Each run's last group filled out with copies of its first point,
+	 * and run. */
+	unsigned end[batch_runs];
+	for (unsigned r = 0; r < batch_runs; r++) {
+		unsigned from = r * run_room;
+		end[r] = static_cast<unsigned>(ends >> 16 * r) & 0xffff;
+		for (unsigned p = end[r]; p % nlanes != 0; p++) {
+			b->coef[p] = b->coef[from];
+			b->tr[p] = b->tr[from];
+			b->ti[p] = b->ti[from];
+		}
+	}
+	series_run<3>(b, 0, end[0]);
+	series_run<4>(b, run_room, end[1]);
+	series_run<5>(b, 2 * run_room, end[2]);
 }
 
 } // namespace kerb
