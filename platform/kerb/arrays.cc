@@ -83,15 +83,19 @@ constexpr size_t block = batch_max;
 
 /* How a queued point goes: the grid series above the axis, with
  * exp(-z^2) added or not, or the lower box's reflection. */
-enum class way : int { grid, grid_exp, lower };
+enum way : uint32_t { series_only, series_exp, reflected };
+
+/* A queued point in one word, one store: its place in the block, in its
+ * grid's batch and among the exponentials, the grid and its way. */
+constexpr uint32_t entry(size_t i, size_t slot, size_t e, bool wing, way how)
+{
+	return static_cast<uint32_t>(i | slot << 8 | e << 16 | size_t(wing) << 24 | size_t(how) << 25);
+}
+static_assert(block <= 256, "a place in the block is a byte");
 
 struct queue {
 	size_t n;
-	size_t at[block];		/* the point's place in the array */
-	way how[block];
-	bool wing[block];		/* which grid's batch */
-	uint16_t slot[block];		/* its place there */
-	uint16_t e[block];		/* its exponential's place */
+	uint32_t entries[block];
 	size_t ne;
 	double ex[block + nlanes], exl[block + nlanes], ey[block + nlanes], eyl[block + nlanes];
 	double er[block + nlanes], ei[block + nlanes];
@@ -159,28 +163,6 @@ template <bool tails>
 		reflect_careful(x, y, re, im);
 }
 
-/* The batches' series out of line, each with its own registers, in the
- * loop's width: in the loop they would crowd out its counters. */
-template <bool tails>
-[[gnu::noinline]] void batch_base(const grid &g, grid_batch *b)
-{
-	series_batch<tails>(g, b);
-}
-
-template <bool tails>
-[[gnu::noinline, gnu::target("avx2")]] void batch_avx2(const grid &g, grid_batch *b)
-{
-	series_batch<tails>(g, b);
-}
-
-template <bool wide, bool tails>
-[[gnu::always_inline]] inline void run_batch(const grid &g, grid_batch *b)
-{
-	if (b->n == 0)
-		return;
-	series_batch<tails>(g, b);
-}
-
 /* The single call's path for the points that are not queued, out of
  * line: inline, its registers would crowd out the loop's counters. */
 [[gnu::noinline]] void w_single(double x, double y, double *re, double *im)
@@ -211,13 +193,13 @@ template <bool wide>
 			} else if (y >= 0) {
 				if (!grid_path({ax, 0}, {y, 0}, &g, &add))
 					goto single;
-				how = add ? way::grid_exp : way::grid;
+				how = add ? series_exp : series_only;
 				sy = y;
 			} else if (region_of(ax, -y) == region::box && !about_origin(ax, -y, &r)
 				   && near_zero(ax, y) < 0) {
 				g = &box_grid;
 				add = true;
-				how = way::lower;
+				how = reflected;
 				sy = -y;
 				ex = x;
 			} else {
@@ -225,20 +207,15 @@ template <bool wide>
 			}
 			{
 				/* Queued: its exponential, its series and itself. */
-				q.e[nq] = static_cast<uint16_t>(ne);
 				q.ex[ne] = ex;
 				q.ey[ne] = y;
-				ne += add;
 				bool wing = g == &wing_grid;
 				grid_batch &b = wing ? q.wings : q.box;
 				size_t s = wing ? nwing++ : nbox++;
 				b.xh[s] = ax;
 				b.yh[s] = sy;
-				q.at[nq] = i;
-				q.how[nq] = how;
-				q.wing[nq] = wing;
-				q.slot[nq] = static_cast<uint16_t>(s);
-				nq++;
+				q.entries[nq++] = entry(i - at, s, ne, wing, how);
+				ne += add;
 				continue;
 			}
 		single:
@@ -253,35 +230,49 @@ template <bool wide>
 		q.box.n = nbox;
 		q.wings.n = nwing;
 		run_exp<false>(&q);
-		run_batch<wide, false>(box_grid, &q.box);
-		run_batch<wide, false>(wing_grid, &q.wings);
-		for (size_t k = 0; k < q.n; k++) {
+		if (nbox)
+			series_batch<false>(box_grid, &q.box);
+		if (nwing)
+			series_batch<false>(wing_grid, &q.wings);
+		for (size_t k = 0; k < nq; k++) {
+			uint32_t v = q.entries[k];
+			size_t i = at + (v & 0xff), s = v >> 8 & 0xff, e = v >> 16 & 0xff;
+			way how = static_cast<way>(v >> 25);
 			/* Its input is still there: only its own output replaces
 			 * it. */
-			double x = __real__ z[q.at[k]], y = __imag__ z[q.at[k]];
-			double *re = &out[2 * q.at[k]], *im = re + 1;
-			const grid_batch &b = q.wing[k] ? q.wings : q.box;
-			size_t s = q.slot[k], p = b.at[s];
-			if (b.ng[s] == 0) {
+			double x = __real__ z[i], y = __imag__ z[i];
+			double *re = &out[2 * i], *im = re + 1;
+			const grid_batch &b = v >> 24 & 1 ? q.wings : q.box;
+			size_t p = b.at[s];
+			int ng = b.ng[s];
+			if (ng == 0) {
 				/* A cell beyond the batch's reach: the single call. */
-				w_point_t<wide>(x, y, re, im);
+				w_single(x, y, re, im);
 				continue;
 			}
+			/* The counters are the last point's alone: stored by it,
+			 * as its single call stores them. */
+			bool last = i == n - 1;
 			double p0r = b.p0r[p], p0i = b.p0i[p];
-			faddeeva_nofterms = 4 * b.ng[s];
-			if (q.how[k] == way::lower) {
-				faddeeva_algorithm = ALG_GRID + ALG_REFLECT;
-				lower_with(x, y, q.er[q.e[k]], q.ei[q.e[k]], p0r + b.sr[p], p0i + b.si[p],
-					re, im);
+			if (how == reflected) {
+				if (last) {
+					faddeeva_nofterms = 4 * ng;
+					faddeeva_algorithm = ALG_GRID + ALG_REFLECT;
+					last_algorithm = -1;
+				}
+				lower_with(x, y, q.er[e], q.ei[e], p0r + b.sr[p], p0i + b.si[p], re, im);
 				continue;
 			}
-			if (q.how[k] == way::grid_exp) {
-				p0r += q.er[q.e[k]];
-				p0i += q.ei[q.e[k]];
+			if (how == series_exp) {
+				p0r += q.er[e];
+				p0i += q.ei[e];
 			}
-			faddeeva_algorithm = ALG_GRID;
 			*re = p0r + b.sr[p];
 			*im = flip_by(p0i + b.si[p], x);
+			if (last) {
+				last_algorithm = ALG_GRID;
+				last_nofterms = 4 * ng;
+			}
 		}
 	}
 	if (last_algorithm >= 0) {
@@ -315,12 +306,10 @@ template <bool wide>
 				const grid *g;
 				bool add;
 				if (!(zx.hi > 26 && zy.hi < 0x1p-950) && grid_path(zx, zy, &g, &add)) {
-					q.e[nq] = static_cast<uint16_t>(ne);
 					q.ex[ne] = zx.hi;
 					q.exl[ne] = zx.lo;
 					q.ey[ne] = zy.hi;
 					q.eyl[ne] = zy.lo;
-					ne += add;
 					bool wing = g == &wing_grid;
 					grid_batch &b = wing ? q.wings : q.box;
 					size_t s = wing ? nwing++ : nbox++;
@@ -328,11 +317,8 @@ template <bool wide>
 					b.xl[s] = zx.lo;
 					b.yh[s] = zy.hi;
 					b.yl[s] = zy.lo;
-					q.at[nq] = i;
-					q.how[nq] = add ? way::grid_exp : way::grid;
-					q.wing[nq] = wing;
-					q.slot[nq] = static_cast<uint16_t>(s);
-					nq++;
+					q.entries[nq++] = entry(i - at, s, ne, wing, add ? series_exp : series_only);
+					ne += add;
 					continue;
 				}
 				v[i] = profile_t<wide>(ax, gamma, sw);
@@ -347,24 +333,29 @@ template <bool wide>
 		q.box.n = nbox;
 		q.wings.n = nwing;
 		run_exp<true>(&q);
-		run_batch<wide, true>(box_grid, &q.box);
-		run_batch<wide, true>(wing_grid, &q.wings);
-		for (size_t k = 0; k < q.n; k++) {
-			const grid_batch &b = q.wing[k] ? q.wings : q.box;
-			size_t s = q.slot[k], i = q.at[k], p = b.at[s];
-			if (b.ng[s] == 0) {
+		if (nbox)
+			series_batch<true>(box_grid, &q.box);
+		if (nwing)
+			series_batch<true>(wing_grid, &q.wings);
+		for (size_t k = 0; k < nq; k++) {
+			uint32_t e = q.entries[k];
+			size_t i = at + (e & 0xff), s = e >> 8 & 0xff;
+			const grid_batch &b = e >> 24 & 1 ? q.wings : q.box;
+			size_t p = b.at[s];
+			int ng = b.ng[s];
+			if (ng == 0) {
 				/* A cell beyond the batch's reach: the single call. */
 				v[i] = profile_t<wide>(std::fabs(x[i]), gamma, sw);
 				continue;
 			}
 			double re = b.p0r[p];
-			if (q.how[k] == way::grid_exp)
-				re += q.er[q.e[k]];
+			if (static_cast<way>(e >> 25) == series_exp)
+				re += q.er[e >> 16 & 0xff];
 			re += b.sr[p];
 			v[i] = sw.f.hi * re + sw.f.lo * re;
 			if (i == n - 1) {
 				last_set = true;
-				last_nofterms = 4 * b.ng[s];
+				last_nofterms = 4 * ng;
 			}
 		}
 	}
