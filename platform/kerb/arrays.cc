@@ -243,7 +243,7 @@ template <bool wide>
 			double x = __real__ z[i], y = __imag__ z[i];
 			double *re = &out[2 * i], *im = re + 1;
 			const grid_batch &b = v >> 24 & 1 ? q.wings : q.box;
-			size_t p = b.at[s];
+			size_t p = s;
 			int ng = b.ng[s];
 			if (ng == 0) {
 				/* A cell beyond the batch's reach: the single call. */
@@ -341,7 +341,7 @@ template <bool wide>
 			uint32_t e = q.entries[k];
 			size_t i = at + (e & 0xff), s = e >> 8 & 0xff;
 			const grid_batch &b = e >> 24 & 1 ? q.wings : q.box;
-			size_t p = b.at[s];
+			size_t p = s;
 			int ng = b.ng[s];
 			if (ng == 0) {
 				/* A cell beyond the batch's reach: the single call. */

@@ -176,42 +176,41 @@ typedef int64_t lane_mask __attribute__((vector_size(8 * nlanes)));
 
 /*
  * The grid series (series in paths.h) over a batch of points of one grid,
- * four to a group, one point to a lane.  Each point is located as the
- * single call locates it (locate in paths.h, four at a time); the points
- * are then laid out anew in runs by their cells' number of groups of
- * coefficients, each run starting on a group of four lanes, so that the
- * lanes of a group take the same steps, the loop's count is the same over
- * a run, and the lanes' offsets are read and their results written four
- * at a time.  Each lane's coefficients are fetched by its own cell (a
- * 4 x 4 transpose of each half of a group of coefficients); where the
- * four points share a cell, as neighbours along the profile's line of x
- * mostly do, each coefficient is read once into all four lanes.  What
- * the series leaves of each point is w(z0), p0, and the small terms' sum
- * s apart: the caller adds exp(-z^2) to p0 first where the single call
- * does, then s.
+ * four to a group, one point to a lane, in the order given.  First every
+ * point is located as the single call locates it (locate in paths.h,
+ * four at a time), then the groups' series run: each lane's coefficients
+ * are fetched by its own cell (a 4 x 4 transpose of each half of a group
+ * of coefficients; where the four points share a cell, as neighbours
+ * along the profile's line of x mostly do, each coefficient is read once
+ * into all four lanes).  In two passes, the loads of the coefficients do
+ * not wait on the locating.  A group takes as many steps as its longest
+ * series: a lane with fewer groups of coefficients reads the zeros that
+ * precede its cell's own in the table (tables.h), and the step from them
+ * into its first group gives that group exactly (0 v + 0 + c is c, mkgrid
+ * makes no coefficient -0), so that from there the lane takes the single
+ * call's steps.  What the series leaves of each point is w(z0), p0, and
+ * the small terms' sum s apart: the caller adds exp(-z^2) to p0 first
+ * where the single call does, then s.
  */
 constexpr size_t batch_max = 128;
-/* The series taken here, in groups of four terms: mkgrid makes three to
- * five; a point whose cell holds fewer or more is left to the caller.
- * Each number's run has room for every point and its last group filled
- * out. */
-constexpr unsigned batch_least = 3, batch_runs = 3;
-constexpr size_t run_room = batch_max + nlanes, batch_room = batch_runs * run_room;
+constexpr size_t batch_room = batch_max + nlanes;
+/* The longest series a grid's table holds, in groups of four terms. */
+constexpr int batch_groups = 5;
 
 struct grid_batch {
 	size_t n;
-	/* The series' argument x + iy of each point, in the order given,
-	 * each part as double-double (the tails only if asked for). */
-	double xh[run_room], xl[run_room], yh[run_room], yl[run_room];
-	/* Each point's place in the runs, and its number of groups (0: not
-	 * summed here). */
-	uint16_t at[run_room];
-	uint16_t ng[run_room];
-	/* In the runs: the offset from the centre, the coefficients, and
-	 * what the series leaves, w(z0) and the small terms' sum. */
+	/* The series' argument x + iy of each point, each part as
+	 * double-double (the tails only if asked for). */
+	double xh[batch_room], xl[batch_room], yh[batch_room], yl[batch_room];
+	/* What the series leaves of each point, w(z0) and the small terms'
+	 * sum, and its number of groups. */
+	double p0r[batch_room], p0i[batch_room], sr[batch_room], si[batch_room];
+	int ng[batch_room];
+	/* Each point's offset from its centre, and each group's coefficients
+	 * (ending at its cells' ends) and longest series. */
 	double tr[batch_room], ti[batch_room];
 	const double *coef[batch_room];
-	double p0r[batch_room], p0i[batch_room], sr[batch_room], si[batch_room];
+	int most[batch_room / nlanes];
 };
 
 /* The coefficients of four lanes' cells, at offset `at' doubles, half h
@@ -242,14 +241,14 @@ struct grid_batch {
 /* Two of the four chains in t^4 (half h) over ng groups: times in
  * paths.h, lane by lane: p v + c, Re (pr vr + pi (-vi)) + cr and Im
  * (pi vr + pr vi) + ci. */
-template <unsigned ng>
+template <int ng>
 [[gnu::always_inline]] inline void two_chains(const double *const cp[nlanes], bool shared,
 	int h, lanes vr, lanes vi, lanes q[4])
 {
 	lanes nvi = -vi, c[4];
 	half_group(cp, shared, 4 * h, c);
 	lanes ar = c[0], ai = c[1], br = c[2], bi = c[3];
-	for (unsigned s = 1; s < ng; s++) {
+	for (int s = 1; s < ng; s++) {
 		half_group(cp, shared, 8 * s + 4 * h, c);
 		lanes nr = (ar * vr + ai * nvi) + c[0];
 		lanes ni = (ai * vr + ar * vi) + c[1];
@@ -266,30 +265,84 @@ template <unsigned ng>
 	q[3] = bi;
 }
 
-/* The series of the run [from, to) of points of ng groups. */
-template <unsigned ng>
-[[gnu::always_inline]] inline void series_run(grid_batch *b, size_t from, size_t to)
+/* The series of four lanes whose longest has ng groups, the coefficients
+ * cp[l] of each, at offsets t from their centres: w(z0) in p0 and the
+ * small terms' sum in s. */
+template <int ng>
+[[gnu::always_inline]] inline void series_four(const double *const cp[nlanes], lanes tr,
+	lanes ti, lanes *p0r, lanes *p0i, lanes *sr, lanes *si)
 {
-	for (size_t k = from; k < to; k += nlanes) {
-		const double *cp[nlanes] = {b->coef[k], b->coef[k + 1], b->coef[k + 2], b->coef[k + 3]};
-		bool shared = (cp[0] == cp[1]) & (cp[0] == cp[2]) & (cp[0] == cp[3]);
-		lanes tr = load_lanes(b->tr + k), ti = load_lanes(b->ti + k);
-		lanes t2r = tr * tr - ti * ti, t2i = 2 * tr * ti;
-		lanes vr = t2r * t2r - t2i * t2i, vi = 2 * t2r * t2i;
-		lanes q01[4], q23[4];
-		two_chains<ng>(cp, shared, 0, vr, vi, q01);
-		two_chains<ng>(cp, shared, 1, vr, vi, q23);
-		/* s = t p1 + t^2 p2 + t^3 p3, as the single call sums it. */
-		lanes t3r = t2r * tr - t2i * ti, t3i = t2r * ti + t2i * tr;
-		lanes p1r = q01[2], p1i = q01[3], p2r = q23[0], p2i = q23[1];
-		lanes p3r = q23[2], p3i = q23[3];
-		store_lanes(b->p0r + k, q01[0]);
-		store_lanes(b->p0i + k, q01[1]);
-		store_lanes(b->sr + k, ((p1r * tr + p1i * -ti) + (p2r * t2r + p2i * -t2i))
-			+ (p3r * t3r + p3i * -t3i));
-		store_lanes(b->si + k, ((p1i * tr + p1r * ti) + (p2i * t2r + p2r * t2i))
-			+ (p3i * t3r + p3r * t3i));
+	bool shared = (cp[0] == cp[1]) & (cp[0] == cp[2]) & (cp[0] == cp[3]);
+	lanes t2r = tr * tr - ti * ti, t2i = 2 * tr * ti;
+	lanes vr = t2r * t2r - t2i * t2i, vi = 2 * t2r * t2i;
+	lanes q01[4], q23[4];
+	two_chains<ng>(cp, shared, 0, vr, vi, q01);
+	two_chains<ng>(cp, shared, 1, vr, vi, q23);
+	/* s = t p1 + t^2 p2 + t^3 p3, as the single call sums it. */
+	lanes t3r = t2r * tr - t2i * ti, t3i = t2r * ti + t2i * tr;
+	lanes p1r = q01[2], p1i = q01[3], p2r = q23[0], p2i = q23[1];
+	lanes p3r = q23[2], p3i = q23[3];
+	*p0r = q01[0];
+	*p0i = q01[1];
+	*sr = ((p1r * tr + p1i * -ti) + (p2r * t2r + p2i * -t2i)) + (p3r * t3r + p3i * -t3i);
+	*si = ((p1i * tr + p1r * ti) + (p2i * t2r + p2r * t2i)) + (p3i * t3r + p3r * t3i);
+}
+
+/* The same, ng chosen at run time (1 to batch_groups). */
+[[gnu::always_inline]] inline void series_any(int ng, const double *const cp[nlanes], lanes tr,
+	lanes ti, lanes *p0r, lanes *p0i, lanes *sr, lanes *si)
+{
+	static_assert(batch_groups == 5, "a case for each length");
+	switch (ng) {
+	case 3:
+		series_four<3>(cp, tr, ti, p0r, p0i, sr, si);
+		break;
+	case 4:
+		series_four<4>(cp, tr, ti, p0r, p0i, sr, si);
+		break;
+	case 5:
+		series_four<5>(cp, tr, ti, p0r, p0i, sr, si);
+		break;
+	case 2:
+		series_four<2>(cp, tr, ti, p0r, p0i, sr, si);
+		break;
+	default:
+		series_four<1>(cp, tr, ti, p0r, p0i, sr, si);
+		break;
 	}
+}
+
+typedef uint64_t lane_bits __attribute__((vector_size(8 * nlanes)));
+
+/* locate (paths.h) for four points of grid g, x + iy given as heads and
+ * tails: the offsets t from their centres, and their cells. */
+[[gnu::always_inline]] inline void locate_four(const grid &g, lanes x, lanes xl, lanes y,
+	lanes yl, lanes *tr, lanes *ti, uint32_t cell[nlanes])
+{
+	const lanes shift = splat(round_shift);
+	lanes xs = (x - g.x0) * g.scale, ys = y * g.scale;
+	lanes xr = (xs + shift) - shift, yr = (ys + shift) - shift;
+	/* nx yr + xr, a whole number, exact in a double. */
+	lane_bits cb = (lane_bits)((g.nx * yr + xr) + shift);
+	*tr = (xs - xr) * g.step + xl;
+	*ti = (ys - yr) * g.step + yl;
+	for (int l = 0; l < nlanes; l++)
+		cell[l] = static_cast<uint32_t>(cb[l]);
+}
+
+/* Where each of four cells' coefficients start for a group that runs
+ * `most' steps (at most the grid's stride), and the groups' numbers. */
+[[gnu::always_inline]] inline int cells_four(const grid &g, const uint32_t cell[nlanes],
+	const double *cp[nlanes], int ng[nlanes])
+{
+	int most = 0;
+	for (int l = 0; l < nlanes; l++) {
+		ng[l] = g.ng[cell[l]];
+		most = ng[l] > most ? ng[l] : most;
+	}
+	for (int l = 0; l < nlanes; l++)
+		cp[l] = g.coef + 8 * (g.stride * (static_cast<int>(cell[l]) + 1) - most);
+	return most;
 }
 
 /* The series of every point of the batch, in grid g; the arguments'
@@ -308,62 +361,24 @@ template <bool tails>
 			b->yl[k] = b->yl[0];
 		}
 	}
-	/* locate, four at a time: x - x0 and y in steps, the nearest
-	 * centre's whole numbers of steps, the cell's index (exact in a
-	 * double) and the offset with the tails added. */
-	const lanes shift = splat(round_shift);
-	typedef uint64_t lane_bits __attribute__((vector_size(8 * nlanes)));
-	double tr[run_room], ti[run_room];
-	uint32_t cell[run_room];
 	for (size_t k = 0; k < n; k += nlanes) {
-		lanes xs = (load_lanes(b->xh + k) - g.x0) * g.scale, ys = load_lanes(b->yh + k) * g.scale;
-		lanes xr = (xs + shift) - shift, yr = (ys + shift) - shift;
-		lane_bits cb = (lane_bits)((g.nx * yr + xr) + shift);
-		lanes xl = tails ? load_lanes(b->xl + k) : splat(0);
-		lanes yl = tails ? load_lanes(b->yl + k) : splat(0);
-		store_lanes(tr + k, (xs - xr) * g.step + xl);
-		store_lanes(ti + k, (ys - yr) * g.step + yl);
-		for (int l = 0; l < nlanes; l++)
-			cell[k + l] = static_cast<uint32_t>(cb[l]);
+		lanes tr, ti;
+		uint32_t cell[nlanes];
+		locate_four(g, load_lanes(b->xh + k), tails ? load_lanes(b->xl + k) : splat(0),
+			load_lanes(b->yh + k), tails ? load_lanes(b->yl + k) : splat(0), &tr, &ti, cell);
+		store_lanes(b->tr + k, tr);
+		store_lanes(b->ti + k, ti);
+		b->most[k / nlanes] = cells_four(g, cell, b->coef + k, b->ng + k);
 	}
-	/* Each point into the run of its number of groups.  The runs' ends
-	 * are counted in one register, sixteen bits each (a count in memory
-	 * would make each point wait on the last one's store, and a choice
-	 * among three counters becomes branches that mispredict on
-	 * scattered points); the fourth field is a slot that no run reaches,
-	 * for a point not summed here. */
-	static_assert(batch_runs == 3 && batch_room < 0x10000, "three runs in a word");
-	const uint16_t *start = g.start;
-	const double *coef = g.coef;
-	uint64_t ends = uint64_t(run_room) << 16 | uint64_t(2 * run_room) << 32
-		| uint64_t(batch_room - 1) << 48;
-	for (size_t k = 0; k < n; k++) {
-		unsigned c = cell[k], s0 = start[c], ng = start[c + 1] - s0, r = ng - batch_least;
-		r = r < batch_runs ? r : batch_runs;
-		unsigned shift = 16 * r;
-		unsigned p = static_cast<unsigned>(ends >> shift) & 0xffff;
-		ends += uint64_t(r < batch_runs) << shift;
-		b->ng[k] = static_cast<uint16_t>(r < batch_runs ? ng : 0);
-		b->at[k] = static_cast<uint16_t>(p);
-		b->coef[p] = coef + 8 * s0;
-		b->tr[p] = tr[k];
-		b->ti[p] = ti[k];
+	for (size_t k = 0; k < n; k += nlanes) {
+		lanes p0r, p0i, sr, si;
+		series_any(b->most[k / nlanes], b->coef + k, load_lanes(b->tr + k), load_lanes(b->ti + k),
+			&p0r, &p0i, &sr, &si);
+		store_lanes(b->p0r + k, p0r);
+		store_lanes(b->p0i + k, p0i);
+		store_lanes(b->sr + k, sr);
+		store_lanes(b->si + k, si);
 	}
-	/* Each run's last group filled out with copies of its first point,
-	 * and run. */
-	unsigned end[batch_runs];
-	for (unsigned r = 0; r < batch_runs; r++) {
-		unsigned from = r * run_room;
-		end[r] = static_cast<unsigned>(ends >> 16 * r) & 0xffff;
-		for (unsigned p = end[r]; p % nlanes != 0; p++) {
-			b->coef[p] = b->coef[from];
-			b->tr[p] = b->tr[from];
-			b->ti[p] = b->ti[from];
-		}
-	}
-	series_run<3>(b, 0, end[0]);
-	series_run<4>(b, run_room, end[1]);
-	series_run<5>(b, 2 * run_room, end[2]);
 }
 
 } // namespace kerb

@@ -74,8 +74,8 @@ struct cell_at {
 	 * whole number of steps, exactly. */
 	double xs = (x - g.x0) * g.scale, ys = y * g.scale;
 	double xr = nearest(xs), yr = nearest(ys);
-	int cell = g.nx * static_cast<int>(yr) + static_cast<int>(xr);
-	return {cell, g.start[cell + 1] - g.start[cell], g.coef + 8 * g.start[cell],
+	int cell = g.nx * static_cast<int>(yr) + static_cast<int>(xr), ng = g.ng[cell];
+	return {cell, ng, g.coef + 8 * (g.stride * (cell + 1) - ng),
 		g.x0 + xr * g.step, yr * g.step, (xs - xr) * g.step, (ys - yr) * g.step};
 }
 

@@ -13,15 +13,17 @@
 namespace kerb {
 
 /* A grid of centres z0 = x0 + (i + ij) step, 0 <= i < nx, 0 <= j < ny:
- * cell (i, j) holds the Taylor coefficients c_n = w^(n)(z0) / n! (on
- * j = 0 those of w - exp(-z^2)) in groups of four (c_4g, c_4g+1, c_4g+2,
- * c_4g+3, each as re, im), the highest group first, from group
- * start[nx j + i] up to the next cell's; c0lo[2 (nx j + i)] is what
- * rounding dropped from c_0 (re, im). */
+ * cell c = nx j + i holds the Taylor coefficients c_n = w^(n)(z0) / n!
+ * (on j = 0 those of w - exp(-z^2)) in ng[c] groups of four (c_4g,
+ * c_4g+1, c_4g+2, c_4g+3, each as re, im), the highest group first,
+ * ending at coef + 8 stride (c + 1): each cell takes `stride' groups, the
+ * most any cell has, its own preceded by groups of zeros, so that a
+ * series of any length up to the stride may be read as ending at the
+ * cell's end; c0lo[2 c] is what rounding dropped from c_0 (re, im). */
 struct grid {
 	double x0, step, scale;	/* scale = 1 / step */
-	int nx, ny;
-	const uint16_t *start;
+	int nx, ny, stride;
+	const uint8_t *ng;
 	const double *coef;
 	const double *c0lo;
 };
