@@ -170,59 +170,212 @@ template <bool tails>
 	w_point_t<false>(x, y, re, im);
 }
 
+/* Four lanes' masks: each all ones or zero. */
+[[gnu::always_inline]] inline bool all_set(lane_mask m)
+{
+	return (m[0] & m[1] & m[2] & m[3]) != 0;
+}
+
+[[gnu::always_inline]] inline lanes abs_lanes(lanes v)
+{
+	return (lanes)((lane_mask)v & splat_bits(~(uint64_t(1) << 63)));
+}
+
+/* Whether each lane's y >= 0 lies on the real axis's row of grid g
+ * (grid_row is 0: y / step rounds to 0, a half to even). */
+[[gnu::always_inline]] inline lane_mask on_row0(const grid &g, lanes y)
+{
+	return y * g.scale <= 0.5;
+}
+
+/* exp(-z^2) is added to the series of x + iy (x, y >= 0) of grid g
+ * (grid_path's test, lane by lane; exponent_of from the bits). */
+[[gnu::always_inline]] inline lane_mask adds_exp(const grid &g, lanes x, lanes y)
+{
+	typedef uint64_t lane_bits_t __attribute__((vector_size(8 * nlanes)));
+	lane_bits_t e = ((lane_bits_t)y >> 52 & 0x7ff) | 0x4330000000000000;
+	lanes expo = ((lanes)e - 0x1p52) - 1023;
+	return on_row0(g, y) & ((y < 0x1p-1000) | ((x - y) * (x + y) < 50 - 0.6931 * expo));
+}
+
+/*
+ * A group of four points in a row of the array that take one path: the
+ * grid series above the axis in one grid, or the lower box's reflection.
+ * Found in a first pass over a block, where each is located; summed in
+ * a second, where the loads of its coefficients need not wait on the
+ * locating.
+ */
+enum class kind : unsigned char { box, wing, lower };
+
+struct fast_group {
+	size_t i;			/* its first point's place */
+	kind how;
+	int most;			/* its longest series, in groups */
+	int ng[nlanes];
+	const double *cp[nlanes];
+	lanes x, y, tr, ti;
+	lane_mask add;			/* where exp(-z^2) is added (above) */
+	bool any;			/* where any lane adds it */
+};
+
+/*
+ * Whether the four points at z take one path (*g its grid), and which:
+ * the single call's choices (w_finite_t, upper_t, grid_path), lane by
+ * lane.  A lane in the disc about the origin is left to the single call,
+ * as is a zero's disc, whose test is made here for the lower box alone.
+ */
+[[gnu::always_inline]] inline bool classify(lanes x, lanes y, fast_group *f, const grid **g)
+{
+	lanes ax = abs_lanes(x), ay = abs_lanes(y);
+	const lanes inf = splat(INFINITY);
+	lane_mask fin = (ax < inf) & (ay < inf);
+	lanes mx = ax > ay ? ax : ay;
+	lane_mask box = fin & (ax < box_end) & (ay < box_end) & (mx >= taylor_rgrid);
+	lane_mask up = y >= 0;
+	if (all_set(box & up)) {
+		f->how = kind::box;
+		*g = &box_grid;
+	} else if (all_set(fin & up & ~((ax < box_end) & (ay < box_end)) & (ax >= wing_xmin)
+			   & (ax < wing_xmax) & (ay < wing_ymax))) {
+		f->how = kind::wing;
+		*g = &wing_grid;
+	} else if (all_set(box & ~up)) {
+		for (int l = 0; l < nlanes; l++)
+			if (near_zero(ax[l], y[l]) >= 0)
+				return false;
+		f->how = kind::lower;
+		*g = &box_grid;
+	} else {
+		return false;
+	}
+	return true;
+}
+
 template <bool wide>
 [[gnu::always_inline]] inline void w_lanes(size_t n, const double _Complex *z,
 	double _Complex *w)
 {
 	queue q;
+	fast_group fg[block / nlanes];
 	double *out = reinterpret_cast<double *>(w);
+	const double *in = reinterpret_cast<const double *>(z);
 	int last_algorithm = -1, last_nofterms = 0;
 	for (size_t at = 0; at < n; at += block) {
 		size_t m = n - at < block ? n - at : block;
 		/* The counts in locals, not in q: each point would otherwise
 		 * wait for the last one's store. */
-		size_t nq = 0, ne = 0, nbox = 0, nwing = 0;
-		for (size_t i = at; i < at + m; i++) {
-			double x = __real__ z[i], y = __imag__ z[i], ax = std::fabs(x), r;
-			const grid *g;
-			bool add;
-			way how;
-			double sy, ex = ax;
-			if (!(std::isfinite(x) && std::isfinite(y))) {
-				goto single;
-			} else if (y >= 0) {
-				if (!grid_path({ax, 0}, {y, 0}, &g, &add))
+		size_t nq = 0, ne = 0, nbox = 0, nwing = 0, nf = 0;
+		for (size_t g0 = at; g0 < at + m; g0 += nlanes) {
+			if (g0 + nlanes <= at + m) {
+				/* Four points in a row on one path: located now,
+				 * summed below. */
+				lanes a = load_lanes(in + 2 * g0), b = load_lanes(in + 2 * g0 + nlanes);
+				lanes x = __builtin_shufflevector(a, b, 0, 2, 4, 6);
+				lanes y = __builtin_shufflevector(a, b, 1, 3, 5, 7);
+				fast_group &f = fg[nf];
+				const grid *g;
+				if (classify(x, y, &f, &g)) {
+					lanes ax = abs_lanes(x), sy = f.how == kind::lower ? -y : y;
+					uint32_t cell[nlanes];
+					locate_four(*g, ax, splat(0), sy, splat(0), &f.tr, &f.ti, cell);
+					f.most = cells_four(*g, cell, f.cp, f.ng);
+					f.i = g0;
+					f.x = x;
+					f.y = y;
+					if (f.how != kind::lower) {
+						f.add = adds_exp(*g, ax, y);
+						f.any = (f.add[0] | f.add[1] | f.add[2] | f.add[3]) != 0;
+					}
+					nf++;
+					continue;
+				}
+			}
+			for (size_t i = g0; i < g0 + nlanes && i < at + m; i++) {
+				double x = in[2 * i], y = in[2 * i + 1], ax = std::fabs(x), r;
+				const grid *g;
+				bool add;
+				way how;
+				double sy, ex = ax;
+				if (!(std::isfinite(x) && std::isfinite(y))) {
 					goto single;
-				how = add ? series_exp : series_only;
-				sy = y;
-			} else if (region_of(ax, -y) == region::box && !about_origin(ax, -y, &r)
-				   && near_zero(ax, y) < 0) {
-				g = &box_grid;
-				add = true;
-				how = reflected;
-				sy = -y;
-				ex = x;
+				} else if (y >= 0) {
+					if (!grid_path({ax, 0}, {y, 0}, &g, &add))
+						goto single;
+					how = add ? series_exp : series_only;
+					sy = y;
+				} else if (region_of(ax, -y) == region::box && !about_origin(ax, -y, &r)
+					   && near_zero(ax, y) < 0) {
+					g = &box_grid;
+					add = true;
+					how = reflected;
+					sy = -y;
+					ex = x;
+				} else {
+					goto single;
+				}
+				{
+					/* Queued: its exponential, its series and
+					 * itself. */
+					q.ex[ne] = ex;
+					q.ey[ne] = y;
+					bool wing = g == &wing_grid;
+					grid_batch &b = wing ? q.wings : q.box;
+					size_t s = wing ? nwing++ : nbox++;
+					b.xh[s] = ax;
+					b.yh[s] = sy;
+					q.entries[nq++] = entry(i - at, s, ne, wing, how);
+					ne += add;
+					continue;
+				}
+			single:
+				w_single(x, y, &out[2 * i], &out[2 * i + 1]);
+				if (i == n - 1) {
+					last_algorithm = faddeeva_algorithm;
+					last_nofterms = faddeeva_nofterms;
+				}
+			}
+		}
+		/* The groups: the series, exp(-z^2) where the single call takes
+		 * it, and its steps after them, four lanes at a time. */
+		for (size_t k = 0; k < nf; k++) {
+			const fast_group &f = fg[k];
+			lanes p0r, p0i, sr, si, er = splat(0), ei = er, re, im;
+			if (f.how == kind::lower || f.any)
+				exp_mz2_lanes(f.how == kind::lower ? f.x : abs_lanes(f.x), splat(0), f.y,
+					splat(0), &er, &ei);
+			series_any(f.most, f.cp, f.tr, f.ti, &p0r, &p0i, &sr, &si);
+			const lane_mask sign = splat_bits(uint64_t(1) << 63);
+			lane_mask careful = {0, 0, 0, 0};
+			if (f.how != kind::lower) {
+				p0r = f.add ? p0r + er : p0r;
+				p0i = f.add ? p0i + ei : p0i;
+				re = p0r + sr;
+				im = (lanes)((lane_mask)(p0i + si) ^ ((lane_mask)f.x & sign));
 			} else {
-				goto single;
+				/* lower_box_t's steps after the series. */
+				lanes ur = p0r + sr, ui = p0i + si;
+				lanes one = (lanes)((lane_mask)splat(1.0) | ((lane_mask)f.x & sign));
+				ui *= -one;
+				/* 1 on the real axis's row, else 2. */
+				lanes f2 = (lanes)((lane_mask)splat(1.0) & ~on_row0(box_grid, -f.y)) + 1;
+				er *= f2;
+				ei *= f2;
+				re = er - ur;
+				im = ei - ui;
+				lanes mr = abs_lanes(er) > abs_lanes(ur) ? abs_lanes(er) : abs_lanes(ur);
+				lanes mi = abs_lanes(ei) > abs_lanes(ui) ? abs_lanes(ei) : abs_lanes(ui);
+				careful = (abs_lanes(re) < reflection_keeps * mr)
+					| (abs_lanes(im) < reflection_keeps * mi);
 			}
-			{
-				/* Queued: its exponential, its series and itself. */
-				q.ex[ne] = ex;
-				q.ey[ne] = y;
-				bool wing = g == &wing_grid;
-				grid_batch &b = wing ? q.wings : q.box;
-				size_t s = wing ? nwing++ : nbox++;
-				b.xh[s] = ax;
-				b.yh[s] = sy;
-				q.entries[nq++] = entry(i - at, s, ne, wing, how);
-				ne += add;
-				continue;
-			}
-		single:
-			w_single(x, y, &out[2 * i], &out[2 * i + 1]);
-			if (i == n - 1) {
-				last_algorithm = faddeeva_algorithm;
-				last_nofterms = faddeeva_nofterms;
+			store_lanes(out + 2 * f.i, __builtin_shufflevector(re, im, 0, 4, 1, 5));
+			store_lanes(out + 2 * f.i + nlanes, __builtin_shufflevector(re, im, 2, 6, 3, 7));
+			for (int l = 0; l < nlanes; l++)
+				if (careful[l])
+					reflect_careful(f.x[l], f.y[l], &out[2 * (f.i + l)],
+						&out[2 * (f.i + l) + 1]);
+			if (f.i + nlanes == n) {
+				last_algorithm = f.how == kind::lower ? ALG_GRID + ALG_REFLECT : ALG_GRID;
+				last_nofterms = 4 * f.ng[nlanes - 1];
 			}
 		}
 		q.n = nq;
@@ -240,39 +393,27 @@ template <bool wide>
 			way how = static_cast<way>(v >> 25);
 			/* Its input is still there: only its own output replaces
 			 * it. */
-			double x = __real__ z[i], y = __imag__ z[i];
+			double x = in[2 * i], y = in[2 * i + 1];
 			double *re = &out[2 * i], *im = re + 1;
 			const grid_batch &b = v >> 24 & 1 ? q.wings : q.box;
-			size_t p = s;
 			int ng = b.ng[s];
-			if (ng == 0) {
-				/* A cell beyond the batch's reach: the single call. */
-				w_single(x, y, re, im);
-				continue;
-			}
-			/* The counters are the last point's alone: stored by it,
-			 * as its single call stores them. */
+			/* The counters are the last point's alone. */
 			bool last = i == n - 1;
-			double p0r = b.p0r[p], p0i = b.p0i[p];
+			if (last) {
+				last_algorithm = how == reflected ? ALG_GRID + ALG_REFLECT : ALG_GRID;
+				last_nofterms = 4 * ng;
+			}
+			double p0r = b.p0r[s], p0i = b.p0i[s];
 			if (how == reflected) {
-				if (last) {
-					faddeeva_nofterms = 4 * ng;
-					faddeeva_algorithm = ALG_GRID + ALG_REFLECT;
-					last_algorithm = -1;
-				}
-				lower_with(x, y, q.er[e], q.ei[e], p0r + b.sr[p], p0i + b.si[p], re, im);
+				lower_with(x, y, q.er[e], q.ei[e], p0r + b.sr[s], p0i + b.si[s], re, im);
 				continue;
 			}
 			if (how == series_exp) {
 				p0r += q.er[e];
 				p0i += q.ei[e];
 			}
-			*re = p0r + b.sr[p];
-			*im = flip_by(p0i + b.si[p], x);
-			if (last) {
-				last_algorithm = ALG_GRID;
-				last_nofterms = 4 * ng;
-			}
+			*re = p0r + b.sr[s];
+			*im = flip_by(p0i + b.si[s], x);
 		}
 	}
 	if (last_algorithm >= 0) {
