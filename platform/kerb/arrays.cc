@@ -198,6 +198,24 @@ template <bool tails>
 	return on_row0(g, y) & ((y < 0x1p-1000) | ((x - y) * (x + y) < 50 - 0.6931 * expo));
 }
 
+/* Whether any of four points ax + iy (y < 0) lies in the disc of a zero
+ * (near_zero in internal.h, lane by lane). */
+[[gnu::always_inline]] inline bool near_zero_any(lanes ax, lanes y)
+{
+	lanes k = ax * -y * rpi_hi + 0.625;
+	lanes zx, zy;
+	for (int l = 0; l < nlanes; l++) {
+		int z = static_cast<int>(k[l]) - 1;
+		z = z < 0 ? 0 : z > nzeros - 1 ? nzeros - 1 : z;
+		zx[l] = w_zeros[z].x.hi;
+		zy[l] = w_zeros[z].y.hi;
+	}
+	lanes tx = ax - zx, ty = y - zy;
+	lanes r2 = zx * zx + zy * zy;
+	lane_mask in = (tx * tx + ty * ty) * r2 < 0.09;
+	return (in[0] | in[1] | in[2] | in[3]) != 0;
+}
+
 /*
  * A group of four points in a row of the array that take one path: the
  * grid series above the axis in one grid, or the lower box's reflection.
@@ -239,10 +257,7 @@ struct fast_group {
 			   & (ax < wing_xmax) & (ay < wing_ymax))) {
 		f->how = kind::wing;
 		*g = &wing_grid;
-	} else if (all_set(box & ~up)) {
-		for (int l = 0; l < nlanes; l++)
-			if (near_zero(ax[l], y[l]) >= 0)
-				return false;
+	} else if (all_set(box & ~up) && !near_zero_any(ax, y)) {
 		f->how = kind::lower;
 		*g = &box_grid;
 	} else {
