@@ -352,12 +352,19 @@ template <bool wide>
 		}
 		/* The groups: the series, exp(-z^2) where the single call takes
 		 * it, and its steps after them, four lanes at a time. */
+		/* The exponentials in a pass of their own, and the series in
+		 * another: a group's steps wait on each other, a pass's groups
+		 * do not. */
+		lanes fer[block / nlanes], fei[block / nlanes];
 		for (size_t k = 0; k < nf; k++) {
 			const fast_group &f = fg[k];
-			lanes p0r, p0i, sr, si, er = splat(0), ei = er, re, im;
 			if (f.how == kind::lower || f.any)
 				exp_mz2_lanes(f.how == kind::lower ? f.x : abs_lanes(f.x), splat(0), f.y,
-					splat(0), &er, &ei);
+					splat(0), &fer[k], &fei[k]);
+		}
+		for (size_t k = 0; k < nf; k++) {
+			const fast_group &f = fg[k];
+			lanes p0r, p0i, sr, si, er = fer[k], ei = fei[k], re, im;
 			series_any(f.most, f.cp, f.tr, f.ti, &p0r, &p0i, &sr, &si);
 			const lane_mask sign = splat_bits(uint64_t(1) << 63);
 			lane_mask careful = {0, 0, 0, 0};
