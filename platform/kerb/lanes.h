@@ -217,15 +217,9 @@ struct grid_batch {
  * of a group (chains 0 and 1, or 2 and 3): c[0], c[1] the real and
  * imaginary parts of the first chain's coefficient, c[2], c[3] the
  * second's. */
-[[gnu::always_inline]] inline void half_group(const double *const cp[nlanes], bool shared,
-	size_t at, lanes c[4])
+[[gnu::always_inline]] inline void half_group(const double *const cp[nlanes], size_t at,
+	lanes c[4])
 {
-	if (shared) {
-		const double *p = cp[0] + at;
-		for (int j = 0; j < 4; j++)
-			c[j] = splat(p[j]);
-		return;
-	}
 	lanes a0 = load_lanes(cp[0] + at), a1 = load_lanes(cp[1] + at);
 	lanes a2 = load_lanes(cp[2] + at), a3 = load_lanes(cp[3] + at);
 	lanes t0 = __builtin_shufflevector(a0, a1, 0, 4, 2, 6);
@@ -242,14 +236,14 @@ struct grid_batch {
  * paths.h, lane by lane: p v + c, Re (pr vr + pi (-vi)) + cr and Im
  * (pi vr + pr vi) + ci. */
 template <int ng>
-[[gnu::always_inline]] inline void two_chains(const double *const cp[nlanes], bool shared,
-	int h, lanes vr, lanes vi, lanes q[4])
+[[gnu::always_inline]] inline void two_chains(const double *const cp[nlanes], int h, lanes vr,
+	lanes vi, lanes q[4])
 {
 	lanes nvi = -vi, c[4];
-	half_group(cp, shared, 4 * h, c);
+	half_group(cp, 4 * h, c);
 	lanes ar = c[0], ai = c[1], br = c[2], bi = c[3];
 	for (int s = 1; s < ng; s++) {
-		half_group(cp, shared, 8 * s + 4 * h, c);
+		half_group(cp, 8 * s + 4 * h, c);
 		lanes nr = (ar * vr + ai * nvi) + c[0];
 		lanes ni = (ai * vr + ar * vi) + c[1];
 		ar = nr;
@@ -272,12 +266,11 @@ template <int ng>
 [[gnu::always_inline]] inline void series_four(const double *const cp[nlanes], lanes tr,
 	lanes ti, lanes *p0r, lanes *p0i, lanes *sr, lanes *si)
 {
-	bool shared = (cp[0] == cp[1]) & (cp[0] == cp[2]) & (cp[0] == cp[3]);
 	lanes t2r = tr * tr - ti * ti, t2i = 2 * tr * ti;
 	lanes vr = t2r * t2r - t2i * t2i, vi = 2 * t2r * t2i;
 	lanes q01[4], q23[4];
-	two_chains<ng>(cp, shared, 0, vr, vi, q01);
-	two_chains<ng>(cp, shared, 1, vr, vi, q23);
+	two_chains<ng>(cp, 0, vr, vi, q01);
+	two_chains<ng>(cp, 1, vr, vi, q23);
 	/* s = t p1 + t^2 p2 + t^3 p3, as the single call sums it. */
 	lanes t3r = t2r * tr - t2i * ti, t3i = t2r * ti + t2i * tr;
 	lanes p1r = q01[2], p1i = q01[3], p2r = q23[0], p2i = q23[1];
