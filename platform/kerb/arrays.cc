@@ -202,14 +202,19 @@ template <bool tails>
  * (near_zero in internal.h, lane by lane). */
 [[gnu::always_inline]] inline bool near_zero_any(lanes ax, lanes y)
 {
-	lanes k = ax * -y * rpi_hi + 0.625;
-	lanes zx, zy;
-	for (int l = 0; l < nlanes; l++) {
-		int z = static_cast<int>(k[l]) - 1;
-		z = z < 0 ? 0 : z > nzeros - 1 ? nzeros - 1 : z;
-		zx[l] = w_zeros[z].x.hi;
-		zy[l] = w_zeros[z].y.hi;
-	}
+	typedef int32_t quad_int __attribute__((vector_size(4 * nlanes)));
+	quad_int z = __builtin_convertvector(ax * -y * rpi_hi + 0.625, quad_int) - 1;
+	z = z < 0 ? 0 : z;
+	z = z > nzeros - 1 ? nzeros - 1 : z;
+	/* Each lane's zero, {x.hi, x.lo, y.hi, y.lo}, four rows turned into
+	 * the heads' columns. */
+	static_assert(sizeof(zero) == 4 * sizeof(double), "a zero is four doubles");
+	lanes a0 = load_lanes(&w_zeros[z[0]].x.hi), a1 = load_lanes(&w_zeros[z[1]].x.hi);
+	lanes a2 = load_lanes(&w_zeros[z[2]].x.hi), a3 = load_lanes(&w_zeros[z[3]].x.hi);
+	lanes t0 = __builtin_shufflevector(a0, a1, 0, 4, 2, 6);
+	lanes t2 = __builtin_shufflevector(a2, a3, 0, 4, 2, 6);
+	lanes zx = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
+	lanes zy = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
 	lanes tx = ax - zx, ty = y - zy;
 	lanes r2 = zx * zx + zy * zy;
 	lane_mask in = (tx * tx + ty * ty) * r2 < 0.09;
