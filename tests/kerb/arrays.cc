@@ -222,6 +222,59 @@ TEST(Arrays, EveryLengthMixingRegionsAndSpecialInputs)
 		}
 }
 
+/* A point of one region, for runs along which four in a row take one
+ * path (the array call's groups): the upper box, its row on the real
+ * axis (exp(-z^2) added), the lower box (with its careful reflections
+ * and the discs about the zeros), the wing grid, and its row. */
+cplx region_point(std::mt19937_64 &gen, int region)
+{
+	std::uniform_real_distribution<double> u(0, 1);
+	auto sgn = [&] { return u(gen) < 0.5 ? -1.0 : 1.0; };
+	switch (region) {
+	case 0:
+		return {16 * u(gen) - 8, 8 * u(gen)};
+	case 1:
+		return {16 * u(gen) - 8, 0.125 * u(gen) * (u(gen) < 0.2 ? 1e-30 : 1)};
+	case 2:
+		return {16 * u(gen) - 8, -8.125 * u(gen)};
+	case 3:
+		return {sgn() * (7.75 + 32.5 * u(gen)), 10.25 * u(gen)};
+	default:
+		return {sgn() * (7.75 + 32.5 * u(gen)), std::pow(10.0, -12 * u(gen)) * 0.25};
+	}
+}
+
+TEST(Arrays, RunsOfOneRegion)
+{
+	/* Runs of 1 to 12 points of one region, one region after another,
+	 * now and then a special input: every way four points in a row can
+	 * share a path or not, at every length to 70 and in long arrays,
+	 * where the lower box's careful reflections and zeros' discs turn
+	 * up among the groups. */
+	std::mt19937_64 gen(27);
+	auto runs = [&](size_t n) {
+		std::vector<cplx> z;
+		while (z.size() < n) {
+			int region = gen() % 5;
+			for (size_t k = 1 + gen() % 12; k > 0 && z.size() < n; k--)
+				z.push_back(gen() % 97 == 0 ? random_point(gen) : region_point(gen, region));
+		}
+		return z;
+	};
+	for (int round = 0; round < 10; round++)
+		for (size_t n = 0; n <= 70; n++) {
+			check_w(runs(n), "runs");
+			if (HasFailure())
+				return;
+		}
+	for (int region = 0; region < 5; region++) {
+		std::vector<cplx> z;
+		for (int i = 0; i < 20000; i++)
+			z.push_back(region_point(gen, region));
+		check_w(z, "one region");
+	}
+}
+
 TEST(Arrays, RandomBitPatterns)
 {
 	/* Whatever the bits, NaN payloads and all: arrays of 61 (odd, so
@@ -239,6 +292,25 @@ TEST(Arrays, RandomBitPatterns)
 		for (int i = 0; i < 61; i++)
 			z.push_back({from_bits(gen()), from_bits(gen())});
 		check_w(z, "bit patterns");
+	}
+}
+
+TEST(Arrays, VoigtAlongLines)
+{
+	/* Lines of x, as spectra are sampled: neighbours four in a row share
+	 * a grid and mostly a cell, at steps from far below to above a
+	 * cell's width, about the line's centre and out in its wings. */
+	std::mt19937_64 gen(28);
+	std::uniform_real_distribution<double> u(0, 1);
+	for (int k = 0; k < 200; k++) {
+		double sigma = std::pow(10.0, 2 * u(gen) - 1), gamma = std::pow(10.0, 6 * u(gen) - 4);
+		double step = sigma * std::pow(10.0, 3 * u(gen) - 3), x0 = sigma * 80 * (u(gen) - 0.5);
+		std::vector<double> x;
+		for (size_t i = 0, n = gen() % 400; i < n; i++)
+			x.push_back(x0 + step * static_cast<double>(i));
+		check_voigt(x, sigma, gamma, "line");
+		if (HasFailure())
+			return;
 	}
 }
 
