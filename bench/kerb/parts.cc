@@ -5,8 +5,8 @@
  * |x| < 8, -6 < y < 0 as kerb-bench's lower box: exp(-z^2) by the tables
  * one point at a time (exp_mz2_small) and four to a group (lanes.h), and
  * the grid series of w(-z) one point at a time, its chains two to an AVX
- * register as the array call runs them (series in paths.h), and four
- * points to a group as voigt_n runs it.  Each figure is the least of
+ * register as the single call runs them (series in paths.h), and four
+ * points to a group as the array calls run it.  Each figure is the least of
  * forty timings.  Built from the library's sources (the steps are not
  * exported), with the library's floating-point options and AVX2.
  */
@@ -75,15 +75,17 @@ int main()
 			series<false, true>(box_grid, {std::fabs(x[i]), 0}, {-y[i], 0}, &re[i], &im[i]);
 	});
 	double series_four = least(n, [&] {
-		const lane_mask none = {0, 0, 0, 0};
 		for (size_t i = 0; i < n; i += nlanes) {
-			lane_cells c;
-			for (int l = 0; l < nlanes; l++)
-				locate_lane(&c, l, box_grid, {std::fabs(x[i + l]), 0}, {-y[i + l], 0});
-			lanes r, s;
-			series_lanes(c, none, splat(0), splat(0), &r, &s);
-			store_lanes(&re[i], r);
-			store_lanes(&im[i], s);
+			lanes ax = {std::fabs(x[i]), std::fabs(x[i + 1]), std::fabs(x[i + 2]),
+				std::fabs(x[i + 3])};
+			lanes tr, ti, p0r, p0i, sr, si;
+			uint32_t cell[nlanes];
+			const double *cp[nlanes];
+			int ng[nlanes];
+			locate_four(box_grid, ax, splat(0), -load_lanes(&y[i]), splat(0), &tr, &ti, cell);
+			series_any(cells_four(box_grid, cell, cp, ng), cp, tr, ti, &p0r, &p0i, &sr, &si);
+			store_lanes(&re[i], p0r + sr);
+			store_lanes(&im[i], p0i + si);
 		}
 	});
 	sink = re[n / 2] + im[n / 3];

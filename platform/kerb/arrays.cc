@@ -2,18 +2,24 @@
 /*
  * arrays.cc: w_of_z_n and voigt_n, w and the Voigt profile over arrays.
  *
- * Method.  Each point takes the single call's path (paths.h), inline in
- * one loop: w[i] is w_of_z(z[i]) and v[i] is voigt(x[i], sigma, gamma) to
- * the bit, for every input.  What the loop saves is the call and its
- * return through memory, the tests that depend on sigma and gamma alone
- * (voigt_n makes them, and forms 1 / (sigma sqrt 2), once), and, where
- * the processor has AVX2, half the instructions of the grid series'
- * chains, which then run two complex chains to a register.  Successive
- * points are independent, and the processor overlaps them.  On x86-64
- * the points go in blocks, and the steps that gain from running across
- * points run four points to a group, one to a vector lane (lanes.h, and
- * below): exp(-z^2) by the tables, the larger part of the lower box's
- * cost after the series, and voigt_n's grid series.
+ * Method.  Each point takes the single call's path (paths.h): w[i] is
+ * w_of_z(z[i]) and v[i] is voigt(x[i], sigma, gamma) to the bit, for every
+ * input.  Other targets than x86-64 run the single call's path inline in
+ * one loop, which saves the call and, for voigt_n, the steps that depend
+ * on sigma and gamma alone (made once).  On x86-64 the points go in blocks
+ * of 128, in two passes over each.  The first finds every four points in
+ * a row that take one path, the grid series in one grid (above the axis,
+ * or for w(-z) in the lower box's reflection), and locates them; every
+ * other point whose single call sums the grid series is queued, and the
+ * rest are evaluated at once.  The second evaluates the groups four
+ * points side by side, one to a vector lane (lanes.h): exp(-z^2) where
+ * the single call takes it by the tables, the series, and the single
+ * call's steps after them, lane by lane, with the careful reflection
+ * where a lane's subtraction cancels; then the queue, the same steps four
+ * to a group in its order.  Between the passes each group's coefficients
+ * are known, and their loads do not wait on the locating; within the
+ * second, the exponentials are a loop of their own, whose groups do not
+ * wait on each other.
  *
  * The width is chosen at run time on x86-64: AVX2 where the processor and
  * the system support it, else the SSE2 of the baseline (which runs the
@@ -64,22 +70,16 @@ template <bool wide>
 #pragma GCC diagnostic ignored "-Wpsabi"
 
 /*
- * Across points, in blocks.  Each point of a block whose single call
- * sums the grid series (above the axis, or for w(-z) in the lower box's
- * reflection) is queued: its series goes into its grid's batch, and its
- * exp(-z^2), where the single call takes that by the tables (on the
- * grids' rows along the real axis, and in the reflection), into the
- * block's exponentials.  Every other point is evaluated at once by the
- * single call's path (its input is read first, so that w may be z).  The
- * exponentials are then computed four to a group (lanes.h), a group short
- * of four filled with copies of its first argument, whose results are
- * dropped, the two batches' series four to a group, and each queued
- * point finishes, in the order of the array, by the single call's steps
- * after its series.  The counters are stored as the single calls store
- * them, and the last point's are put back at the end.
+ * The queue: the points of a block outside the groups whose single call
+ * sums the grid series.  Each point's series goes into its grid's batch,
+ * and its exp(-z^2), where the single call takes that by the tables (on
+ * the grids' rows along the real axis, and in the reflection), into the
+ * block's exponentials; both are then computed four to a group (lanes.h),
+ * a group short of four filled with copies of its first argument, whose
+ * results are dropped, and each point finishes, in the order of the
+ * array, by the single call's steps after its series.
  */
 constexpr size_t block = batch_max;
-
 
 /* How a queued point goes: the grid series above the axis, with
  * exp(-z^2) added or not, or the lower box's reflection. */

@@ -1,13 +1,13 @@
 /* SPDX-License-Identifier: ISC */
 /*
- * lanes.h: w's costly steps across points, four side by side, one point
- * to a lane, for the array calls (arrays.cc): exp(-z^2) by the tables
- * (exp_mz2_small, exp.cc), which w_of_z_n takes so for the lower box and
- * the grids' rows on the real axis, and the grid series (series in
- * paths.h), which voigt_n takes so along its line of x.  One point's
- * series already runs its four chains side by side, two to an AVX
- * register: across points it gains only where neighbours share a cell
- * (bench/kerb/run measures both ways).
+ * lanes.h: w's steps across points, four side by side, one point to a
+ * lane, for the array calls (arrays.cc): exp(-z^2) by the tables
+ * (exp_mz2_small, exp.cc), which the single call takes in the lower box
+ * and on the grids' rows on the real axis, and the grid series (series in
+ * paths.h).  Within one point the series runs four chains side by side,
+ * two to an AVX register; across points the vector units hold four
+ * points' chains, and the transposes that fetch each lane's coefficients
+ * cost less than the single point's shuffles and waits.
  *
  * Each lane is formed by the same products and sums, in the same order,
  * as the single call forms its point (the constants, the table entries
@@ -179,11 +179,12 @@ typedef int64_t lane_mask __attribute__((vector_size(8 * nlanes)));
  * four to a group, one point to a lane, in the order given.  First every
  * point is located as the single call locates it (locate in paths.h,
  * four at a time), then the groups' series run: each lane's coefficients
- * are fetched by its own cell (a 4 x 4 transpose of each half of a group
- * of coefficients; where the four points share a cell, as neighbours
- * along the profile's line of x mostly do, each coefficient is read once
- * into all four lanes).  In two passes, the loads of the coefficients do
- * not wait on the locating.  A group takes as many steps as its longest
+ * are fetched by its own cell, a 4 x 4 transpose of each half of a group
+ * of coefficients (for neighbours that share a cell, as along the
+ * profile's line of x, reading each coefficient once into all lanes
+ * measured slower: its branch mispredicted more than it saved).  In two
+ * passes, the loads of the coefficients do not wait on the locating.  A
+ * group takes as many steps as its longest
  * series: a lane with fewer groups of coefficients reads the zeros that
  * precede its cell's own in the table (tables.h), and the step from them
  * into its first group gives that group exactly (0 v + 0 + c is c, mkgrid
