@@ -15,9 +15,15 @@
 
 namespace kerb {
 
-struct dd {
-	double hi, lo;
+/* A double-double, of doubles or of vector lanes of them (lanes.h): the
+ * error-free steps below are written once for both, as templates (their
+ * names end in _t), the same operations in the same order, so that each
+ * lane has the bits of the double.  The functions without _t are the
+ * doubles' own. */
+template <class T> struct dd_of {
+	T hi, lo;
 };
+typedef dd_of<double> dd;
 
 /*
  * Two doubles side by side, which the compiler keeps in one vector
@@ -77,25 +83,40 @@ inline pair nearest_int(pair v, uint64_t b[2])
  * (lo may exceed half an ulp of hi: not a double-double).  2^27 |a| must
  * stay finite.
  */
-inline dd split(double a)
+template <class T> inline dd_of<T> split_t(T a)
 {
 	constexpr double c = 0x1p27 + 1;
-	double ca = c * a;
-	double hi = ca - (ca - a);
+	T ca = c * a;
+	T hi = ca - (ca - a);
 	return {hi, a - hi};
+}
+
+template <class T> inline dd_of<T> two_sum_t(T a, T b)
+{
+	T s = a + b;
+	T bb = s - a;
+	return {s, (a - (s - bb)) + (b - bb)};
+}
+
+template <class T> inline dd_of<T> fast_two_sum_t(T a, T b)
+{
+	T s = a + b;
+	return {s, b - (s - a)};
+}
+
+inline dd split(double a)
+{
+	return split_t(a);
 }
 
 inline dd two_sum(double a, double b)
 {
-	double s = a + b;
-	double bb = s - a;
-	return {s, (a - (s - bb)) + (b - bb)};
+	return two_sum_t(a, b);
 }
 
 inline dd fast_two_sum(double a, double b)
 {
-	double s = a + b;
-	return {s, b - (s - a)};
+	return fast_two_sum_t(a, b);
 }
 
 /* a * b exactly, for |a|, |b| well inside the range (Veltkamp splitting
@@ -103,23 +124,38 @@ inline dd fast_two_sum(double a, double b)
  * multiply-add where the target has one: the two agree only while the
  * error term is normal, and below that (a tiny x in the series about 0)
  * the results would differ from target to target. */
+template <class T> inline dd_of<T> two_prod_t(T a, T b)
+{
+	T p = a * b;
+	dd_of<T> sa = split_t(a), sb = split_t(b);
+	return {p, ((sa.hi * sb.hi - p) + sa.hi * sb.lo + sa.lo * sb.hi) + sa.lo * sb.lo};
+}
+
+template <class T> inline dd_of<T> dd_mul_t(dd_of<T> a, dd_of<T> b)
+{
+	dd_of<T> p = two_prod_t(a.hi, b.hi);
+	return fast_two_sum_t(p.hi, p.lo + (a.hi * b.lo + a.lo * b.hi));
+}
+
+template <class T> inline dd_of<T> dd_add_t(dd_of<T> a, dd_of<T> b)
+{
+	dd_of<T> s = two_sum_t(a.hi, b.hi);
+	return fast_two_sum_t(s.hi, s.lo + a.lo + b.lo);
+}
+
 inline dd two_prod(double a, double b)
 {
-	double p = a * b;
-	dd sa = split(a), sb = split(b);
-	return {p, ((sa.hi * sb.hi - p) + sa.hi * sb.lo + sa.lo * sb.hi) + sa.lo * sb.lo};
+	return two_prod_t(a, b);
 }
 
 inline dd dd_mul(dd a, dd b)
 {
-	dd p = two_prod(a.hi, b.hi);
-	return fast_two_sum(p.hi, p.lo + (a.hi * b.lo + a.lo * b.hi));
+	return dd_mul_t(a, b);
 }
 
 inline dd dd_add(dd a, dd b)
 {
-	dd s = two_sum(a.hi, b.hi);
-	return fast_two_sum(s.hi, s.lo + a.lo + b.lo);
+	return dd_add_t(a, b);
 }
 
 inline dd dd_ldexp(dd a, int k)
@@ -129,20 +165,35 @@ inline dd dd_ldexp(dd a, int k)
 
 /* a times a power of two p, exact while neither part leaves the normal
  * range; a product, where ldexp would be a call. */
-inline dd dd_scale(dd a, double p)
+template <class T, class P> inline dd_of<T> dd_scale_t(dd_of<T> a, P p)
 {
 	return {a.hi * p, a.lo * p};
 }
 
-inline dd dd_neg(dd a)
+template <class T> inline dd_of<T> dd_neg_t(dd_of<T> a)
 {
 	return {-a.hi, -a.lo};
 }
 
+template <class T> inline dd_of<T> dd_mul_d_t(dd_of<T> a, T b)
+{
+	dd_of<T> p = two_prod_t(a.hi, b);
+	return fast_two_sum_t(p.hi, p.lo + a.lo * b);
+}
+
+inline dd dd_scale(dd a, double p)
+{
+	return dd_scale_t(a, p);
+}
+
+inline dd dd_neg(dd a)
+{
+	return dd_neg_t(a);
+}
+
 inline dd dd_mul_d(dd a, double b)
 {
-	dd p = two_prod(a.hi, b);
-	return fast_two_sum(p.hi, p.lo + a.lo * b);
+	return dd_mul_d_t(a, b);
 }
 
 /* a / b to about 2^-104. */
@@ -176,14 +227,19 @@ inline double dd_div(dd n, dd d)
 
 /* x^2 - y^2 as double-double, exact to the last few bits of the larger
  * square even where the two nearly cancel. */
+template <class T> inline dd_of<T> diff_squares_t(dd_of<T> x, dd_of<T> y)
+{
+	dd_of<T> p = two_prod_t(x.hi, x.hi), q = two_prod_t(y.hi, y.hi);
+	dd_of<T> s = two_sum_t(p.hi, -q.hi);
+	dd_of<T> t = two_sum_t(p.lo, -q.lo);
+	T cross = 2 * (x.hi * x.lo - y.hi * y.lo);
+	dd_of<T> u = two_sum_t(s.hi, t.hi);
+	return fast_two_sum_t(u.hi, u.lo + s.lo + t.lo + cross);
+}
+
 inline dd diff_squares(dd x, dd y)
 {
-	dd p = two_prod(x.hi, x.hi), q = two_prod(y.hi, y.hi);
-	dd s = two_sum(p.hi, -q.hi);
-	dd t = two_sum(p.lo, -q.lo);
-	double cross = 2 * (x.hi * x.lo - y.hi * y.lo);
-	dd u = two_sum(s.hi, t.hi);
-	return fast_two_sum(u.hi, u.lo + s.lo + t.lo + cross);
+	return diff_squares_t(x, y);
 }
 
 } // namespace kerb
