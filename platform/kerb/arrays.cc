@@ -43,6 +43,7 @@
 #include "paths.h"
 #if defined(__x86_64__)
 #include "lanes.h"
+#include "lanes_careful.h"
 #endif
 
 namespace {
@@ -176,11 +177,6 @@ template <bool tails>
 	return (m[0] & m[1] & m[2] & m[3]) != 0;
 }
 
-[[gnu::always_inline]] inline lanes abs_lanes(lanes v)
-{
-	return (lanes)((lane_mask)v & splat_bits(~(uint64_t(1) << 63)));
-}
-
 /* Whether each lane's y >= 0 lies on the real axis's row of grid g
  * (grid_row is 0: y / step rounds to 0, a half to even). */
 [[gnu::always_inline]] inline lane_mask on_row0(const grid &g, lanes y)
@@ -271,11 +267,52 @@ struct fast_group {
 	return true;
 }
 
+/*
+ * The lower box's points whose reflection cancels, gathered across
+ * blocks and done four at a time (lanes_careful.h); a point those lanes
+ * do not take, and the last few, by the single call's reflect_careful.
+ * Each point's input is kept here: by then its place in the array may
+ * hold its fast result, w being z.
+ */
+struct careful_queue {
+	int n = 0;
+	double x[nlanes], y[nlanes];
+	double *out[nlanes];
+
+	void add(double xi, double yi, double *o)
+	{
+		if (!careful_fits(xi, yi)) {
+			reflect_careful(xi, yi, o, o + 1);
+			return;
+		}
+		x[n] = xi;
+		y[n] = yi;
+		out[n] = o;
+		if (++n < nlanes)
+			return;
+		lanes re, im;
+		reflect_careful_lanes(load_lanes(x), load_lanes(y), &re, &im);
+		for (int l = 0; l < nlanes; l++) {
+			out[l][0] = re[l];
+			out[l][1] = im[l];
+		}
+		n = 0;
+	}
+
+	void flush()
+	{
+		for (int l = 0; l < n; l++)
+			reflect_careful(x[l], y[l], out[l], out[l] + 1);
+		n = 0;
+	}
+};
+
 template <bool wide>
 [[gnu::always_inline]] inline void w_lanes(size_t n, const double _Complex *z,
 	double _Complex *w)
 {
 	queue q;
+	careful_queue cq;
 	fast_group fg[block / nlanes];
 	double *out = reinterpret_cast<double *>(w);
 	const double *in = reinterpret_cast<const double *>(z);
@@ -398,8 +435,7 @@ template <bool wide>
 			store_lanes(out + 2 * f.i + nlanes, __builtin_shufflevector(re, im, 2, 6, 3, 7));
 			for (int l = 0; l < nlanes; l++)
 				if (careful[l])
-					reflect_careful(f.x[l], f.y[l], &out[2 * (f.i + l)],
-						&out[2 * (f.i + l) + 1]);
+					cq.add(f.x[l], f.y[l], &out[2 * (f.i + l)]);
 			if (f.i + nlanes == n) {
 				last_algorithm = f.how == kind::lower ? ALG_GRID + ALG_REFLECT : ALG_GRID;
 				last_nofterms = 4 * f.ng[nlanes - 1];
@@ -443,6 +479,7 @@ template <bool wide>
 			*im = flip_by(p0i + b.si[s], x);
 		}
 	}
+	cq.flush();
 	if (last_algorithm >= 0) {
 		faddeeva_algorithm = last_algorithm;
 		faddeeva_nofterms = last_nofterms;

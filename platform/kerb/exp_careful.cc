@@ -26,17 +26,6 @@
 
 namespace kerb {
 
-/* Taylor coefficients of the careful path, whose first terms are in
- * double-double: 1/n! from n = 3 for exp; (-1)^n / (2n+1)! from n = 2 for
- * sin r / r; (-1)^n / (2n)! from n = 2 for cos r; 1/6 as double-double. */
-constexpr double expm1_c[4] = {0x1.5555555555555p-3, 0x1.5555555555555p-5,
-	0x1.1111111111111p-7, 0x1.6c16c16c16c17p-10};
-constexpr double sin_dd_c[4] = {0x1.1111111111111p-7, -0x1.a01a01a01a01ap-13,
-	0x1.71de3a556c734p-19, -0x1.ae64567f544e4p-26};
-constexpr double cos_dd_c[4] = {0x1.5555555555555p-5, -0x1.6c16c16c16c17p-10,
-	0x1.a01a01a01a01ap-16, -0x1.27e4fb7789f5cp-22};
-constexpr dd sixth = {0x1.5555555555555p-3, 0x1.5555555555555p-57};
-
 /*
  * exp(a) = m 2^(k/128) to 2^-69 of it, |a.hi| < 1500: a - k ln 2 / 128
  * in three parts (k l1 and k l2 exact, a.hi - k l1 exact by Sterbenz's

@@ -166,6 +166,18 @@ constexpr double sin_t[4] = {-0x1.5555555555555p-3, 0x1.1111111111111p-7,
 constexpr double cos_t[4] = {-0x1p-1, 0x1.5555555555555p-5, -0x1.6c16c16c16c17p-10,
 	0x1.a01a01a01a01ap-16};
 
+/* exp_careful.cc's polynomials (and the array calls' copy of its steps,
+ * lanes_careful.h), whose first terms are in double-double: 1/n! from n =
+ * 3 for exp; (-1)^n / (2n+1)! from n = 2 for sin r / r; (-1)^n / (2n)!
+ * from n = 2 for cos r; 1/6 as double-double. */
+constexpr double expm1_c[4] = {0x1.5555555555555p-3, 0x1.5555555555555p-5,
+	0x1.1111111111111p-7, 0x1.6c16c16c16c17p-10};
+constexpr double sin_dd_c[4] = {0x1.1111111111111p-7, -0x1.a01a01a01a01ap-13,
+	0x1.71de3a556c734p-19, -0x1.ae64567f544e4p-26};
+constexpr double cos_dd_c[4] = {0x1.5555555555555p-5, -0x1.6c16c16c16c17p-10,
+	0x1.a01a01a01a01ap-16, -0x1.27e4fb7789f5cp-22};
+constexpr dd sixth = {0x1.5555555555555p-3, 0x1.5555555555555p-57};
+
 /* v with the low 27 bits of its significand cleared: a head of 26 bits,
  * whose product with another such head is exact. */
 inline double head26(double v)

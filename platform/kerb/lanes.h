@@ -308,6 +308,11 @@ template <int ng>
 
 typedef uint64_t lane_bits __attribute__((vector_size(8 * nlanes)));
 
+[[gnu::always_inline]] inline lanes abs_lanes(lanes v)
+{
+	return (lanes)((lane_mask)v & splat_bits(~(uint64_t(1) << 63)));
+}
+
 /* locate (paths.h) for four points of grid g, x + iy given as heads and
  * tails: the offsets t from their centres, and their cells. */
 [[gnu::always_inline]] inline void locate_four(const grid &g, lanes x, lanes xl, lanes y,
