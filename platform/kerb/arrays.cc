@@ -194,27 +194,25 @@ template <bool tails>
 	return on_row0(g, y) & ((y < 0x1p-1000) | ((x - y) * (x + y) < 50 - 0.6931 * expo));
 }
 
-/* Whether any of four points ax + iy (y < 0) lies in the disc of a zero
- * (near_zero in internal.h, lane by lane). */
-[[gnu::always_inline]] inline bool near_zero_any(lanes ax, lanes y)
+/* Which of four points ax + iy (y < 0) lie in the disc of a zero, and
+ * each lane's zero (near_zero in internal.h, lane by lane). */
+[[gnu::always_inline]] inline lane_mask near_zero_lanes(lanes ax, lanes y, int zi[nlanes])
 {
 	typedef int32_t quad_int __attribute__((vector_size(4 * nlanes)));
 	quad_int z = __builtin_convertvector(ax * -y * rpi_hi + 0.625, quad_int) - 1;
 	z = z < 0 ? 0 : z;
 	z = z > nzeros - 1 ? nzeros - 1 : z;
-	/* Each lane's zero, {x.hi, x.lo, y.hi, y.lo}, four rows turned into
-	 * the heads' columns. */
-	static_assert(sizeof(zero) == 4 * sizeof(double), "a zero is four doubles");
-	lanes a0 = load_lanes(&w_zeros[z[0]].x.hi), a1 = load_lanes(&w_zeros[z[1]].x.hi);
-	lanes a2 = load_lanes(&w_zeros[z[2]].x.hi), a3 = load_lanes(&w_zeros[z[3]].x.hi);
-	lanes t0 = __builtin_shufflevector(a0, a1, 0, 4, 2, 6);
-	lanes t2 = __builtin_shufflevector(a2, a3, 0, 4, 2, 6);
-	lanes zx = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
-	lanes zy = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
-	lanes tx = ax - zx, ty = y - zy;
-	lanes r2 = zx * zx + zy * zy;
-	lane_mask in = (tx * tx + ty * ty) * r2 < 0.09;
-	return (in[0] | in[1] | in[2] | in[3]) != 0;
+	/* Each lane's zero, {x.hi, x.lo, y.hi, y.lo}, in columns. */
+	const double *row[nlanes];
+	for (int l = 0; l < nlanes; l++) {
+		zi[l] = z[l];
+		row[l] = &w_zeros[z[l]].x.hi;
+	}
+	lanes zc[4];
+	half_group(row, 0, zc);
+	lanes tx = ax - zc[0], ty = y - zc[2];
+	lanes r2 = zc[0] * zc[0] + zc[2] * zc[2];
+	return (tx * tx + ty * ty) * r2 < 0.09;
 }
 
 /*
@@ -234,6 +232,8 @@ struct fast_group {
 	const double *cp[nlanes];
 	lanes x, y, tr, ti;
 	lane_mask add;			/* where exp(-z^2) is added (above) */
+	lane_mask zero;			/* in a zero's disc (below), and which */
+	int z[nlanes];
 	bool any;			/* where any lane adds it */
 };
 
@@ -258,7 +258,10 @@ struct fast_group {
 			   & (ax < wing_xmax) & (ay < wing_ymax))) {
 		f->how = kind::wing;
 		*g = &wing_grid;
-	} else if (all_set(box & ~up) && !near_zero_any(ax, y)) {
+	} else if (all_set(box & ~up)) {
+		/* A lane in a zero's disc is the single call's series about
+		 * the zero, done after the group's. */
+		f->zero = near_zero_lanes(ax, y, f->z);
 		f->how = kind::lower;
 		*g = &box_grid;
 	} else {
@@ -306,6 +309,18 @@ struct careful_queue {
 		n = 0;
 	}
 };
+
+/* A lane of the lower box in the disc of a zero: the single call's series
+ * about the zero, and Im w's sign with x's, as lower_box_t flips it.
+ * (Four at a time in the lanes it measured no faster: most of them sum
+ * again in double-double, and a group that does so does it for all four.)
+ */
+inline void zero_lane(int z, double x, double y, double *o)
+{
+	zero_series(z, std::fabs(x), y, o, o + 1);
+	if (std::signbit(x))
+		o[1] = -o[1];
+}
 
 template <bool wide>
 [[gnu::always_inline]] inline void w_lanes(size_t n, const double _Complex *z,
@@ -433,12 +448,22 @@ template <bool wide>
 			}
 			store_lanes(out + 2 * f.i, __builtin_shufflevector(re, im, 0, 4, 1, 5));
 			store_lanes(out + 2 * f.i + nlanes, __builtin_shufflevector(re, im, 2, 6, 3, 7));
-			for (int l = 0; l < nlanes; l++)
-				if (careful[l])
-					cq.add(f.x[l], f.y[l], &out[2 * (f.i + l)]);
+			if (f.how == kind::lower) {
+				for (int l = 0; l < nlanes; l++) {
+					if (f.zero[l])
+						zero_lane(f.z[l], f.x[l], f.y[l], &out[2 * (f.i + l)]);
+					else if (careful[l])
+						cq.add(f.x[l], f.y[l], &out[2 * (f.i + l)]);
+				}
+			}
 			if (f.i + nlanes == n) {
 				last_algorithm = f.how == kind::lower ? ALG_GRID + ALG_REFLECT : ALG_GRID;
 				last_nofterms = 4 * f.ng[nlanes - 1];
+				if (f.how == kind::lower && f.zero[nlanes - 1]) {
+					int k = f.z[nlanes - 1];
+					last_algorithm = ALG_ZERO;
+					last_nofterms = zero_start[k + 1] - zero_start[k] + 2;
+				}
 			}
 		}
 		q.n = nq;
