@@ -65,7 +65,7 @@ int main()
 	double exp_four = least(n, [&] {
 		for (size_t i = 0; i < n; i += nlanes) {
 			lanes r, s;
-			exp_mz2_lanes(load_lanes(&x[i]), splat(0), load_lanes(&y[i]), splat(0), &r, &s);
+			exp_mz2_lanes<false>(load_lanes(&x[i]), splat(0), load_lanes(&y[i]), splat(0), &r, &s);
 			store_lanes(&re[i], r);
 			store_lanes(&im[i], s);
 		}

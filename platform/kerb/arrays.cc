@@ -134,7 +134,7 @@ template <bool tails>
 	}
 	for (size_t k = 0; k < n; k += nlanes) {
 		lanes re, im;
-		exp_mz2_lanes(load_lanes(q->ex + k), tails ? load_lanes(q->exl + k) : splat(0),
+		exp_mz2_lanes<tails>(load_lanes(q->ex + k), tails ? load_lanes(q->exl + k) : splat(0),
 			load_lanes(q->ey + k), tails ? load_lanes(q->eyl + k) : splat(0), &re, &im);
 		store_lanes(q->er + k, re);
 		store_lanes(q->ei + k, im);
@@ -416,7 +416,7 @@ template <bool wide>
 		for (size_t k = 0; k < nf; k++) {
 			const fast_group &f = fg[k];
 			if (f.how == kind::lower || f.any)
-				exp_mz2_lanes(f.how == kind::lower ? f.x : abs_lanes(f.x), splat(0), f.y,
+				exp_mz2_lanes<false>(f.how == kind::lower ? f.x : abs_lanes(f.x), splat(0), f.y,
 					splat(0), &fer[k], &fei[k]);
 		}
 		for (size_t k = 0; k < nf; k++) {
@@ -615,7 +615,7 @@ template <bool wide>
 			const voigt_group &f = vg[k];
 			lanes p0r, p0i, sr, si, er = splat(0), ei = er;
 			if (f.any)
-				exp_mz2_lanes(f.zx, f.zxl, splat(zy.hi), splat(zy.lo), &er, &ei);
+				exp_mz2_lanes<true>(f.zx, f.zxl, splat(zy.hi), splat(zy.lo), &er, &ei);
 			series_any(f.most, f.cp, f.tr, f.ti, &p0r, &p0i, &sr, &si);
 			lanes re = (f.add ? p0r + er : p0r) + sr;
 			store_lanes(v + f.i, sw.f.hi * re + sw.f.lo * re);

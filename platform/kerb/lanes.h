@@ -94,6 +94,7 @@ typedef int64_t lane_mask __attribute__((vector_size(8 * nlanes)));
  * y^2 - x^2 is not above -700 is taken by exp_mz2, as the single call
  * takes it; nothing of a lane's value depends on the others'.
  */
+template <bool tails>
 [[gnu::always_inline]] inline void exp_mz2_lanes(lanes x, lanes xl, lanes y, lanes yl,
 	lanes *re, lanes *im)
 {
@@ -102,15 +103,20 @@ typedef int64_t lane_mask __attribute__((vector_size(8 * nlanes)));
 	const lanes split20 = splat(0x1.8p32);
 	lanes hx = (x + split20) - split20, hy = (y + split20) - split20;
 	lanes lx = x - hx, ly = y - hy;
-	lanes ex2 = 2 * (hx * lx + x * xl) + lx * lx;
-	lanes ey2 = 2 * (hy * ly + y * yl) + ly * ly;
+	/* Without tails (xl = yl = 0) the products by them are zeros, which
+	 * leave every sum here as it is (the error of 2xy below, where it is
+	 * zero, is +0): they are left out. */
+	lanes ex2 = tails ? 2 * (hx * lx + x * xl) + lx * lx : 2 * (hx * lx) + lx * lx;
+	lanes ey2 = tails ? 2 * (hy * ly + y * yl) + ly * ly : 2 * (hy * ly) + ly * ly;
 	lanes u0 = hy * hy - hx * hx, u12 = ey2 - ex2;
 	/* 2xy = v + ve exactly. */
 	const lane_mask head = splat_bits(~((uint64_t(1) << 27) - 1));
 	lanes x2 = 2 * x, v = x2 * y, ah = (lanes)((lane_mask)x2 & head), al = x2 - ah;
 	const lanes c27 = splat(0x1p27 + 1);
 	lanes ca = c27 * y, bh = ca - (ca - y), bl = y - bh;
-	lanes ve = (((ah * bh - v) + ah * bl) + al * bh) + al * bl + 2 * (x * yl + xl * y);
+	lanes ve = (((ah * bh - v) + ah * bl) + al * bh) + al * bl;
+	if (tails)
+		ve = ve + 2 * (x * yl + xl * y);
 
 	/* The reductions of the exponent and of the phase. */
 	const lanes shift = splat(round_shift);
