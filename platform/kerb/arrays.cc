@@ -448,7 +448,8 @@ template <bool wide>
 			}
 			store_lanes(out + 2 * f.i, __builtin_shufflevector(re, im, 0, 4, 1, 5));
 			store_lanes(out + 2 * f.i + nlanes, __builtin_shufflevector(re, im, 2, 6, 3, 7));
-			if (f.how == kind::lower) {
+			lane_mask other = f.how == kind::lower ? careful | f.zero : careful;
+			if ((other[0] | other[1] | other[2] | other[3]) != 0) {
 				for (int l = 0; l < nlanes; l++) {
 					if (f.zero[l])
 						zero_lane(f.z[l], f.x[l], f.y[l], &out[2 * (f.i + l)]);
