@@ -254,16 +254,16 @@ struct fast_group {
 	if (all_set(box & up)) {
 		f->how = kind::box;
 		*g = &box_grid;
-	} else if (all_set(fin & up & ~((ax < box_end) & (ay < box_end)) & (ax >= wing_xmin)
-			   & (ax < wing_xmax) & (ay < wing_ymax))) {
-		f->how = kind::wing;
-		*g = &wing_grid;
 	} else if (all_set(box & ~up)) {
 		/* A lane in a zero's disc is the single call's series about
 		 * the zero, done after the group's. */
 		f->zero = near_zero_lanes(ax, y, f->z);
 		f->how = kind::lower;
 		*g = &box_grid;
+	} else if (all_set(fin & up & ~((ax < box_end) & (ay < box_end)) & (ax >= wing_xmin)
+			   & (ax < wing_xmax) & (ay < wing_ymax))) {
+		f->how = kind::wing;
+		*g = &wing_grid;
 	} else {
 		return false;
 	}
