@@ -1,0 +1,181 @@
+/* SPDX-License-Identifier: ISC */
+/*
+ * lanes_voigt.h: voigt_n across points on x86-64 (arrays.cc): four x in a
+ * row whose arguments of w fall on one grid.
+ */
+#ifndef KERB_LANES_VOIGT_H
+#define KERB_LANES_VOIGT_H
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+
+#include <complex.h>
+#undef complex
+#undef I
+
+#include "kerb.h"
+#include "internal.h"
+#include "paths.h"
+#include "lanes.h"
+#include "lanes_block.h"
+
+#pragma GCC visibility push(hidden)
+/* Four doubles pass only between inline functions here, all inline in
+ * the arrays' loops (arrays.cc): no call made across the library's
+ * interface passes them. */
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+namespace kerb {
+
+/* A group of four x in a row whose profiles take the grid series of one
+ * grid: located in a first pass over a block, summed in a second. */
+struct voigt_group {
+	size_t i;
+	int most, ng[nlanes];
+	const double *cp[nlanes];
+	lanes zx, zxl, tr, ti;
+	lane_mask add;
+	bool any;
+};
+
+/*
+ * voigt_n's common case across points.  Four x in a row whose arguments
+ * of w, (|x| + i gamma) / (sigma sqrt 2), all take the grid series of one
+ * grid go as a group, the arguments formed as profile_t forms them (each
+ * part one exact product and one product of the tail), lane by lane; any
+ * other x is queued for its grid's batch if its single call sums the
+ * grid series, else evaluated at once through profile_t.
+ */
+template <bool wide>
+[[gnu::always_inline]] inline void voigt_lanes(size_t n, const double *x, double gamma,
+	const width &sw, double reach, double *v)
+{
+	queue q;
+	voigt_group vg[block / nlanes];
+	bool last_set = false;
+	int last_nofterms = 0;
+	dd zy = times_r(gamma, sw.rh, sw.rl);
+	/* two_prod(a, rh)'s split of rh, shared by every product. */
+	dd srh = split(sw.rh);
+	const lanes c27 = splat(0x1p27 + 1);
+	bool far = zy.hi < 0x1p-950;
+	for (size_t at = 0; at < n; at += block) {
+		size_t m = n - at < block ? n - at : block;
+		size_t nq = 0, ne = 0, nbox = 0, nwing = 0, nf = 0;
+		for (size_t g0 = at; g0 < at + m; g0 += nlanes) {
+			if (g0 + nlanes <= at + m) {
+				lanes ax = abs_lanes(load_lanes(x + g0));
+				/* zx = times_r(ax, rh, rl): two_prod and the tail. */
+				lanes p = ax * sw.rh, ca = c27 * ax, ah = ca - (ca - ax), al = ax - ah;
+				lanes e = ((ah * srh.hi - p) + ah * srh.lo + al * srh.hi) + al * srh.lo;
+				lanes zx = p, zxl = e + ax * sw.rl;
+				lane_mask ok = (ax <= 0x1p300) & (ax <= reach);
+				if (far)
+					ok &= ~(zx > 26);
+				/* region_of and about_origin, lane by lane. */
+				const lanes zyh = splat(zy.hi);
+				lanes mx = zx > zyh ? zx : zyh;
+				lane_mask in_box = (zx < box_end) & (zyh < box_end);
+				lane_mask box = in_box & (mx >= taylor_rgrid);
+				lane_mask wing = ~in_box & (zx >= wing_xmin) & (zx < wing_xmax)
+					& (zyh < wing_ymax);
+				const grid *g = nullptr;
+				if (all_set(ok & box))
+					g = &box_grid;
+				else if (all_set(ok & wing))
+					g = &wing_grid;
+				if (g) {
+					voigt_group &f = vg[nf++];
+					uint32_t cell[nlanes];
+					locate_four(*g, zx, zxl, zyh, splat(zy.lo), &f.tr, &f.ti, cell);
+					f.most = cells_four(*g, cell, f.cp, f.ng);
+					f.i = g0;
+					f.zx = zx;
+					f.zxl = zxl;
+					f.add = adds_exp(*g, zx, zyh);
+					f.any = (f.add[0] | f.add[1] | f.add[2] | f.add[3]) != 0;
+					continue;
+				}
+			}
+			for (size_t i = g0; i < g0 + nlanes && i < at + m; i++) {
+				double xi = x[i], ax = std::fabs(xi);
+				if (common_x(ax, reach)) {
+					dd zx = times_r(ax, sw.rh, sw.rl);
+					const grid *g;
+					bool add;
+					if (!(zx.hi > 26 && far) && grid_path(zx, zy, &g, &add)) {
+						q.ex[ne] = zx.hi;
+						q.exl[ne] = zx.lo;
+						q.ey[ne] = zy.hi;
+						q.eyl[ne] = zy.lo;
+						bool wing = g == &wing_grid;
+						grid_batch &b = wing ? q.wings : q.box;
+						size_t s = wing ? nwing++ : nbox++;
+						b.xh[s] = zx.hi;
+						b.xl[s] = zx.lo;
+						b.yh[s] = zy.hi;
+						b.yl[s] = zy.lo;
+						q.entries[nq++] = entry(i - at, s, ne, wing,
+							add ? series_exp : series_only);
+						ne += add;
+						continue;
+					}
+					v[i] = profile_t<wide>(ax, gamma, sw);
+				} else {
+					v[i] = voigt_point(xi, sw.sigma, gamma);
+				}
+				if (i == n - 1)
+					last_set = false;
+			}
+		}
+		for (size_t k = 0; k < nf; k++) {
+			const voigt_group &f = vg[k];
+			lanes p0r, p0i, sr, si, er = splat(0), ei = er;
+			if (f.any)
+				exp_mz2_lanes<true>(f.zx, f.zxl, splat(zy.hi), splat(zy.lo), &er, &ei);
+			series_any(f.most, f.cp, f.tr, f.ti, &p0r, &p0i, &sr, &si);
+			lanes re = (f.add ? p0r + er : p0r) + sr;
+			store_lanes(v + f.i, sw.f.hi * re + sw.f.lo * re);
+			if (f.i + nlanes == n) {
+				last_set = true;
+				last_nofterms = 4 * f.ng[nlanes - 1];
+			}
+		}
+		q.n = nq;
+		q.ne = ne;
+		q.box.n = nbox;
+		q.wings.n = nwing;
+		run_exp<true>(&q);
+		if (nbox)
+			series_batch<true>(box_grid, &q.box);
+		if (nwing)
+			series_batch<true>(wing_grid, &q.wings);
+		for (size_t k = 0; k < nq; k++) {
+			uint32_t e = q.entries[k];
+			size_t i = at + (e & 0xff), s = e >> 8 & 0xff;
+			const grid_batch &b = e >> 24 & 1 ? q.wings : q.box;
+			double re = b.p0r[s];
+			if (static_cast<way>(e >> 25) == series_exp)
+				re += q.er[e >> 16 & 0xff];
+			re += b.sr[s];
+			v[i] = sw.f.hi * re + sw.f.lo * re;
+			if (i == n - 1) {
+				last_set = true;
+				last_nofterms = 4 * b.ng[s];
+			}
+		}
+	}
+	if (last_set) {
+		faddeeva_algorithm = ALG_GRID;
+		faddeeva_nofterms = last_nofterms;
+	}
+}
+
+} // namespace kerb
+
+#pragma GCC diagnostic pop
+#pragma GCC visibility pop
+
+#endif
