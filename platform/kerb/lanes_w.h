@@ -105,10 +105,11 @@ struct fast_group {
 };
 
 /*
- * Whether the four points at z take one path (*g its grid), and which:
+ * Whether the four points x + iy take one path (*g its grid), and which:
  * the single call's choices (w_finite_t, upper_t, grid_path), lane by
- * lane.  A lane in the disc about the origin is left to the single call,
- * as is a zero's disc, whose test is made here for the lower box alone.
+ * lane.  A group with a lane near the origin (the series about 0) goes
+ * point by point; in the lower box a lane in the disc of a zero is marked
+ * (f->zero), for the series about the zero after the group's.
  */
 [[gnu::always_inline]] inline bool classify(lanes x, lanes y, fast_group *f, const grid **g)
 {
