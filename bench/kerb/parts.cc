@@ -19,6 +19,7 @@
 
 #include "internal.h"
 #include "lanes.h"
+#include "lanes_careful.h"
 #include "paths.h"
 
 using namespace kerb;
@@ -74,18 +75,57 @@ int main()
 		for (size_t i = 0; i < n; i++)
 			series<false, true>(box_grid, {std::fabs(x[i]), 0}, {-y[i], 0}, &re[i], &im[i]);
 	});
+	/* As the array calls run it: every group located in one pass, the
+	 * series in another. */
+	std::vector<lanes> tr(n / nlanes), ti(n / nlanes);
+	std::vector<const double *> cp(n);
+	std::vector<int> most(n / nlanes), ng(n);
 	double series_four = least(n, [&] {
 		for (size_t i = 0; i < n; i += nlanes) {
-			lanes ax = {std::fabs(x[i]), std::fabs(x[i + 1]), std::fabs(x[i + 2]),
-				std::fabs(x[i + 3])};
-			lanes tr, ti, p0r, p0i, sr, si;
+			lanes ax = abs_lanes(load_lanes(&x[i]));
 			uint32_t cell[nlanes];
-			const double *cp[nlanes];
-			int ng[nlanes];
-			locate_four(box_grid, ax, splat(0), -load_lanes(&y[i]), splat(0), &tr, &ti, cell);
-			series_any(cells_four(box_grid, cell, cp, ng), cp, tr, ti, &p0r, &p0i, &sr, &si);
+			locate_four(box_grid, ax, splat(0), -load_lanes(&y[i]), splat(0), &tr[i / nlanes],
+				&ti[i / nlanes], cell);
+			most[i / nlanes] = cells_four(box_grid, cell, &cp[i], &ng[i]);
+		}
+		for (size_t i = 0; i < n; i += nlanes) {
+			lanes p0r, p0i, sr, si;
+			series_any(most[i / nlanes], &cp[i], tr[i / nlanes], ti[i / nlanes], &p0r, &p0i,
+				&sr, &si);
 			store_lanes(&re[i], p0r + sr);
 			store_lanes(&im[i], p0i + si);
+		}
+	});
+	/* The careful reflection, on the points of the lower box that take
+	 * it (a part of w keeps less than reflection_keeps of the larger
+	 * term: lower_box_t's test), one at a time and four to a group. */
+	std::vector<double> cx, cy;
+	for (size_t i = 0; cx.size() < 1024; i++) {
+		double a = 16 * u(gen) - 8, b = -6 * u(gen), ax = std::fabs(a), r, er, ei, ur, ui;
+		if (about_origin(ax, -b, &r) || near_zero(ax, b) >= 0)
+			continue;
+		exp_mz2_small({a, 0}, {b, 0}, &er, &ei);
+		series<false, true>(box_grid, {ax, 0}, {-b, 0}, &ur, &ui);
+		ui *= -std::copysign(1.0, a);
+		double f = 1 + (grid_row(box_grid, -b) != 0);
+		er *= f;
+		ei *= f;
+		if (cancels(er, ur, er - ur, reflection_keeps) || cancels(ei, ui, ei - ui, reflection_keeps)) {
+			cx.push_back(a);
+			cy.push_back(b);
+		}
+	}
+	size_t nc = cx.size();
+	double careful_one = least(nc, [&] {
+		for (size_t i = 0; i < nc; i++)
+			reflect_careful(cx[i], cy[i], &re[i], &im[i]);
+	});
+	double careful_four = least(nc, [&] {
+		for (size_t i = 0; i < nc; i += nlanes) {
+			lanes r, s;
+			reflect_careful_lanes(load_lanes(&cx[i]), load_lanes(&cy[i]), &r, &s);
+			store_lanes(&re[i], r);
+			store_lanes(&im[i], s);
 		}
 	});
 	sink = re[n / 2] + im[n / 3];
@@ -94,5 +134,7 @@ int main()
 	std::printf("%-44s %7.1f\n", "exp(-z^2) by the tables, four to a group", exp_four);
 	std::printf("%-44s %7.1f\n", "grid series of w(-z), one point", series_one);
 	std::printf("%-44s %7.1f\n", "grid series of w(-z), four to a group", series_four);
+	std::printf("%-44s %7.1f\n", "careful reflection, one point", careful_one);
+	std::printf("%-44s %7.1f\n", "careful reflection, four to a group", careful_four);
 	return 0;
 }
