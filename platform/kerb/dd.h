@@ -13,6 +13,12 @@
 #include <cstdint>
 #include <cstring>
 
+/* The templates below pass vector lanes between inline functions of the
+ * library's array calls, never across its interface: the warning that
+ * their passing differs with and without AVX does not concern them. */
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpsabi"
+
 namespace kerb {
 
 /* A double-double, of doubles or of vector lanes of them (lanes.h): the
@@ -243,5 +249,7 @@ inline dd diff_squares(dd x, dd y)
 }
 
 } // namespace kerb
+
+#pragma GCC diagnostic pop
 
 #endif

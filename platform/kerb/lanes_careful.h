@@ -42,7 +42,7 @@ typedef dd_of<lanes> dd_lanes;
 /* 2^k for each lane's k, -1022 <= k <= 1023, from its bits (pow2). */
 [[gnu::always_inline]] inline lanes pow2_lanes(const int k[nlanes])
 {
-	lane_bits b;
+	lane_bits b = {};
 	for (int l = 0; l < nlanes; l++)
 		b[l] = static_cast<uint64_t>(k[l] + 1023) << 52;
 	return (lanes)b;
@@ -70,7 +70,7 @@ typedef dd_of<lanes> dd_lanes;
 	lanes q = r2 * (0.5 + r.hi * (expm1_c[0] + r.hi * (expm1_c[1]
 		+ r.hi * (expm1_c[2] + r.hi * expm1_c[3]))));
 	dd_lanes e = dd_add_t(r, lift(q));
-	lanes th, tl;
+	lanes th = splat(0), tl = th;
 	for (int l = 0; l < nlanes; l++) {
 		int j = n[l] & (exp_n - 1);
 		th[l] = exp2_table[j].h;
@@ -194,7 +194,7 @@ typedef dd_of<lanes> dd_lanes;
 	lanes pr = p3r + ((tr * q0r - ti * q0i) + (t2r * q1r - t2i * q1i) + (t3r * q2r - t3i * q2i));
 	lanes pi_ = p3i + ((tr * q0i + ti * q0r) + (t2r * q1i + t2i * q1r) + (t3r * q2i + t3i * q2r));
 	half_group(cp, 8 * static_cast<size_t>(most - 1), a4);
-	lanes lor, loi;
+	lanes lor = splat(0), loi = lor;
 	for (int l = 0; l < nlanes; l++) {
 		lor[l] = g.c0lo[2 * cell[l]];
 		loi[l] = g.c0lo[2 * cell[l] + 1];
