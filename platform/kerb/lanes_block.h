@@ -7,15 +7,9 @@
 #ifndef KERB_LANES_BLOCK_H
 #define KERB_LANES_BLOCK_H
 
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
-#include <complex.h>
-#undef complex
-#undef I
-
-#include "kerb.h"
 #include "internal.h"
 #include "paths.h"
 #include "lanes.h"
@@ -98,6 +92,23 @@ template <bool tails>
 		store_lanes(q->er + k, re);
 		store_lanes(q->ei + k, im);
 	}
+}
+
+/* The queue's exponentials and its batches' series, with the counts
+ * kept apart while it filled. */
+template <bool tails>
+[[gnu::always_inline]] inline void run_queue(queue *q, size_t nq, size_t ne, size_t nbox,
+	size_t nwing)
+{
+	q->n = nq;
+	q->ne = ne;
+	q->box.n = nbox;
+	q->wings.n = nwing;
+	run_exp<tails>(q);
+	if (nbox)
+		series_batch<tails>(box_grid, &q->box);
+	if (nwing)
+		series_batch<tails>(wing_grid, &q->wings);
 }
 
 /* Four lanes' masks: each all ones or zero. */

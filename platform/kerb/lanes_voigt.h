@@ -8,22 +8,12 @@
 
 #include <cmath>
 #include <cstddef>
-#include <cstdint>
 
-#include <complex.h>
-#undef complex
-#undef I
-
-#include "kerb.h"
-#include "internal.h"
-#include "paths.h"
-#include "lanes.h"
 #include "lanes_block.h"
 
+/* Hidden, and four doubles passed between inline functions alone (see
+ * lanes_block.h). */
 #pragma GCC visibility push(hidden)
-/* Four doubles pass only between inline functions here, all inline in
- * the arrays' loops (arrays.cc): no call made across the library's
- * interface passes them. */
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wpsabi"
 
@@ -143,15 +133,7 @@ template <bool wide>
 				last_nofterms = 4 * f.ng[nlanes - 1];
 			}
 		}
-		q.n = nq;
-		q.ne = ne;
-		q.box.n = nbox;
-		q.wings.n = nwing;
-		run_exp<true>(&q);
-		if (nbox)
-			series_batch<true>(box_grid, &q.box);
-		if (nwing)
-			series_batch<true>(wing_grid, &q.wings);
+		run_queue<true>(&q, nq, ne, nbox, nwing);
 		for (size_t k = 0; k < nq; k++) {
 			uint32_t e = q.entries[k];
 			size_t i = at + (e & 0xff), s = e >> 8 & 0xff;

@@ -9,23 +9,17 @@
 
 #include <cmath>
 #include <cstddef>
-#include <cstdint>
 
 #include <complex.h>
 #undef complex
 #undef I
 
-#include "kerb.h"
-#include "internal.h"
-#include "paths.h"
-#include "lanes.h"
 #include "lanes_block.h"
 #include "lanes_careful.h"
 
+/* Hidden, and four doubles passed between inline functions alone (see
+ * lanes_block.h). */
 #pragma GCC visibility push(hidden)
-/* Four doubles pass only between inline functions here, all inline in
- * the arrays' loops (arrays.cc): no call made across the library's
- * interface passes them. */
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wpsabi"
 
@@ -335,15 +329,7 @@ template <bool wide>
 				}
 			}
 		}
-		q.n = nq;
-		q.ne = ne;
-		q.box.n = nbox;
-		q.wings.n = nwing;
-		run_exp<false>(&q);
-		if (nbox)
-			series_batch<false>(box_grid, &q.box);
-		if (nwing)
-			series_batch<false>(wing_grid, &q.wings);
+		run_queue<false>(&q, nq, ne, nbox, nwing);
 		for (size_t k = 0; k < nq; k++) {
 			uint32_t v = q.entries[k];
 			size_t i = at + (v & 0xff), s = v >> 8 & 0xff, e = v >> 16 & 0xff;
