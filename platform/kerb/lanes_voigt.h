@@ -19,6 +19,37 @@
 
 namespace kerb {
 
+/*
+ * The counters of the last x (by its place) whose profile evaluates w.
+ * The groups and the queue sum the grid series (code 6), known without a
+ * store; an x evaluated at once may take a closed form, which leaves the
+ * counters alone: watch() stores code 0, which no profile leaves (its
+ * special inputs take closed forms), and seen() takes the counters if
+ * the evaluation stored others.
+ */
+struct last_codes {
+	long at;
+	int algorithm, nofterms;
+
+	void grid(size_t i, int ng)
+	{
+		if (static_cast<long>(i) > at)
+			*this = {static_cast<long>(i), ALG_GRID, 4 * ng};
+	}
+
+	void watch()
+	{
+		faddeeva_algorithm = ALG_SPECIAL;
+		faddeeva_nofterms = 0;
+	}
+
+	void seen(size_t i)
+	{
+		if (faddeeva_algorithm != ALG_SPECIAL && static_cast<long>(i) > at)
+			*this = {static_cast<long>(i), faddeeva_algorithm, faddeeva_nofterms};
+	}
+};
+
 /* A group of four x in a row whose profiles take the grid series of one
  * grid: located in a first pass over a block, summed in a second. */
 struct voigt_group {
@@ -44,8 +75,10 @@ template <bool wide>
 {
 	queue q;
 	voigt_group vg[block / nlanes];
-	bool last_set = false;
-	int last_nofterms = 0;
+	/* The counters the loop of single calls would leave: those of the
+	 * last x whose profile evaluates w (the closed forms leave them
+	 * alone), or those from before the call if none does. */
+	last_codes last = {-1, faddeeva_algorithm, faddeeva_nofterms};
 	dd zy = times_r(gamma, sw.rh, sw.rl);
 	/* two_prod(a, rh)'s split of rh, shared by every product. */
 	dd srh = split(sw.rh);
@@ -112,12 +145,13 @@ template <bool wide>
 						ne += add;
 						continue;
 					}
+					last.watch();
 					v[i] = profile_t<wide>(ax, gamma, sw);
 				} else {
+					last.watch();
 					v[i] = voigt_point(xi, sw.sigma, gamma);
 				}
-				if (i == n - 1)
-					last_set = false;
+				last.seen(i);
 			}
 		}
 		for (size_t k = 0; k < nf; k++) {
@@ -128,10 +162,7 @@ template <bool wide>
 			series_any(f.most, f.cp, f.tr, f.ti, &p0r, &p0i, &sr, &si);
 			lanes re = (f.add ? p0r + er : p0r) + sr;
 			store_lanes(v + f.i, sw.f.hi * re + sw.f.lo * re);
-			if (f.i + nlanes == n) {
-				last_set = true;
-				last_nofterms = 4 * f.ng[nlanes - 1];
-			}
+			last.grid(f.i + nlanes - 1, f.ng[nlanes - 1]);
 		}
 		run_queue<true>(&q, nq, ne, nbox, nwing);
 		for (size_t k = 0; k < nq; k++) {
@@ -143,16 +174,11 @@ template <bool wide>
 				re += q.er[e >> 16 & 0xff];
 			re += b.sr[s];
 			v[i] = sw.f.hi * re + sw.f.lo * re;
-			if (i == n - 1) {
-				last_set = true;
-				last_nofterms = 4 * b.ng[s];
-			}
+			last.grid(i, b.ng[s]);
 		}
 	}
-	if (last_set) {
-		faddeeva_algorithm = ALG_GRID;
-		faddeeva_nofterms = last_nofterms;
-	}
+	faddeeva_algorithm = last.algorithm;
+	faddeeva_nofterms = last.nofterms;
 }
 
 } // namespace kerb
