@@ -190,9 +190,9 @@ template <bool tails>
  * profile's line of x, reading each coefficient once into all lanes
  * measured slower: its branch mispredicted more than it saved).  In two
  * passes, the loads of the coefficients do not wait on the locating.  A
- * group takes as many steps as its longest
- * series: a lane with fewer groups of coefficients reads the zeros that
- * precede its cell's own in the table (tables.h), and the step from them
+ * group takes as many steps as its longest series: a lane with fewer
+ * groups of coefficients reads the zeros that precede its cell's own in
+ * the table (tables.h), and the step from them
  * into its first group gives that group exactly (0 v + 0 + c is c, mkgrid
  * makes no coefficient -0), so that from there the lane takes the single
  * call's steps.  What the series leaves of each point is w(z0), p0, and
@@ -220,10 +220,11 @@ struct grid_batch {
 	int most[batch_room / nlanes];
 };
 
-/* The coefficients of four lanes' cells, at offset `at' doubles, half h
- * of a group (chains 0 and 1, or 2 and 3): c[0], c[1] the real and
- * imaginary parts of the first chain's coefficient, c[2], c[3] the
- * second's. */
+/* The four doubles at offset `at' of each lane's row (cp[l]), as four
+ * columns: for half of a group of coefficients (chains 0 and 1, or 2 and
+ * 3), c[0], c[1] the real and imaginary parts of the first chain's
+ * coefficient and c[2], c[3] the second's; for a table's row, its
+ * fields. */
 [[gnu::always_inline]] inline void half_group(const double *const cp[nlanes], size_t at,
 	lanes c[4])
 {
