@@ -199,6 +199,30 @@ template <bool tails>
  * the small terms' sum s apart: the caller adds exp(-z^2) to p0 first
  * where the single call does, then s.
  */
+/* The last group of four of the n points x + iy (heads and, if `tails',
+ * tails) filled out with copies of the first point, whose results are not
+ * read. */
+template <bool tails>
+[[gnu::always_inline]] inline void fill_group(size_t n, double *x, double *xl, double *y,
+	double *yl)
+{
+	for (size_t k = n; k % nlanes != 0; k++) {
+		x[k] = x[0];
+		y[k] = y[0];
+		if (tails) {
+			xl[k] = xl[0];
+			yl[k] = yl[0];
+		}
+	}
+}
+
+/* Whether each lane's y >= 0 lies on the real axis's row of grid g
+ * (grid_row is 0: y / step rounds to 0, a half to even). */
+[[gnu::always_inline]] inline lane_mask on_row0(const grid &g, lanes y)
+{
+	return y * g.scale <= 0.5;
+}
+
 constexpr size_t batch_max = 128;
 constexpr size_t batch_room = batch_max + nlanes;
 /* The longest series a grid's table holds, in groups of four terms. */
@@ -357,16 +381,7 @@ template <bool tails>
 [[gnu::always_inline]] inline void series_batch(const grid &g, grid_batch *b)
 {
 	size_t n = b->n;
-	/* The last group of four is filled out with copies of the first
-	 * point, whose results are not read. */
-	for (size_t k = n; k % nlanes != 0; k++) {
-		b->xh[k] = b->xh[0];
-		b->yh[k] = b->yh[0];
-		if (tails) {
-			b->xl[k] = b->xl[0];
-			b->yl[k] = b->yl[0];
-		}
-	}
+	fill_group<tails>(n, b->xh, b->xl, b->yh, b->yl);
 	for (size_t k = 0; k < n; k += nlanes) {
 		lanes tr, ti;
 		uint32_t cell[nlanes];

@@ -48,7 +48,6 @@ constexpr uint32_t entry(size_t i, size_t slot, size_t e, bool wing, way how)
 static_assert(block <= 256, "a place in the block is a byte");
 
 struct queue {
-	size_t n;
 	uint32_t entries[block];
 	size_t ne;
 	double ex[block + nlanes], exl[block + nlanes], ey[block + nlanes], eyl[block + nlanes];
@@ -77,14 +76,7 @@ template <bool tails>
 [[gnu::always_inline]] inline void run_exp(queue *q)
 {
 	size_t n = q->ne;
-	for (size_t k = n; k % nlanes != 0; k++) {
-		q->ex[k] = q->ex[0];
-		q->ey[k] = q->ey[0];
-		if (tails) {
-			q->exl[k] = q->exl[0];
-			q->eyl[k] = q->eyl[0];
-		}
-	}
+	fill_group<tails>(n, q->ex, q->exl, q->ey, q->eyl);
 	for (size_t k = 0; k < n; k += nlanes) {
 		lanes re, im;
 		exp_mz2_lanes<tails>(load_lanes(q->ex + k), tails ? load_lanes(q->exl + k) : splat(0),
@@ -97,10 +89,9 @@ template <bool tails>
 /* The queue's exponentials and its batches' series, with the counts
  * kept apart while it filled. */
 template <bool tails>
-[[gnu::always_inline]] inline void run_queue(queue *q, size_t nq, size_t ne, size_t nbox,
+[[gnu::always_inline]] inline void run_queue(queue *q, size_t ne, size_t nbox,
 	size_t nwing)
 {
-	q->n = nq;
 	q->ne = ne;
 	q->box.n = nbox;
 	q->wings.n = nwing;
@@ -115,13 +106,6 @@ template <bool tails>
 [[gnu::always_inline]] inline bool all_set(lane_mask m)
 {
 	return (m[0] & m[1] & m[2] & m[3]) != 0;
-}
-
-/* Whether each lane's y >= 0 lies on the real axis's row of grid g
- * (grid_row is 0: y / step rounds to 0, a half to even). */
-[[gnu::always_inline]] inline lane_mask on_row0(const grid &g, lanes y)
-{
-	return y * g.scale <= 0.5;
 }
 
 /* exp(-z^2) is added to the series of x + iy (x, y >= 0) of grid g

@@ -239,7 +239,7 @@ inline bool careful_fits(double x, double y)
 	int k[nlanes];
 	exp_mz2_careful_lanes(x, y, &er, &ei, k);
 	grid_taylor_dd_lanes(ax, ay, &ur, &ui);
-	lane_mask row0 = ay * box_grid.scale <= 0.5;
+	lane_mask row0 = on_row0(box_grid, ay);
 	for (int l = 0; l < nlanes; l++)
 		k[l] -= row0[l] != 0;
 	lane_mask neg = (lane_mask)x < 0;

@@ -164,7 +164,7 @@ template <bool wide>
 			store_lanes(v + f.i, sw.f.hi * re + sw.f.lo * re);
 			last.grid(f.i + nlanes - 1, f.ng[nlanes - 1]);
 		}
-		run_queue<true>(&q, nq, ne, nbox, nwing);
+		run_queue<true>(&q, ne, nbox, nwing);
 		for (size_t k = 0; k < nq; k++) {
 			uint32_t e = q.entries[k];
 			size_t i = at + (e & 0xff), s = e >> 8 & 0xff;

@@ -329,7 +329,7 @@ template <bool wide>
 				}
 			}
 		}
-		run_queue<false>(&q, nq, ne, nbox, nwing);
+		run_queue<false>(&q, ne, nbox, nwing);
 		for (size_t k = 0; k < nq; k++) {
 			uint32_t v = q.entries[k];
 			size_t i = at + (v & 0xff), s = v >> 8 & 0xff, e = v >> 16 & 0xff;
